@@ -1,0 +1,219 @@
+// The POSIX stand-in: what it delivers for real names, links and commands.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "fs/directory_listing.h"
+#include "platform/platform.h"
+#include "test_support.h"
+
+namespace quarvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// Runs `command_line` through the stand-in interpreter with its standard
+// error sent to a file, which `*errors` receives.
+int RunCapturingErrors(const std::wstring& command_line, std::string* errors) {
+  TempDir temp;
+  const fs::path log = temp.path() / "stderr";
+  const int saved = dup(STDERR_FILENO);
+  const int file = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  dup2(file, STDERR_FILENO);
+  close(file);
+  const int result = NativePlatform().RunCommand(command_line);
+  dup2(saved, STDERR_FILENO);
+  close(saved);
+  *errors = ReadFile(log);
+  return result;
+}
+
+class PosixListingTest : public ::testing::Test {
+ protected:
+  void List() {
+    ASSERT_TRUE(ListDirectory(NativePlatform(), FolderText(temp_.path()), files_, folders_));
+    files_.sort();
+    folders_.sort();
+  }
+
+  TempDir temp_;
+  NameList files_;
+  NameList folders_;
+};
+
+TEST_F(PosixListingTest, DeliversNamesThatAreNotUtf8OrNotAscii) {
+  fs::create_directory(temp_.path() / "bad\xff\xfe");
+  fs::create_directory(temp_.path() / "\xed\xa0\x80surrogate");
+  MakeFile(temp_.path() / "zo\xc3\xab");
+  MakeFile(temp_.path() / std::string(255, 'n'));
+
+  List();
+
+  EXPECT_EQ(folders_, (NameList{L"bad\xDCFF\xDCFE", L"\xDCED\xDCA0\xDC80surrogate"}));
+  EXPECT_EQ(files_, (NameList{std::wstring(255, L'n'), L"zo\u00EB"}));
+}
+
+TEST_F(PosixListingTest, ANameThatIsNotUtf8MakesItsFolderNonEmpty) {
+  fs::create_directory(temp_.path() / "holder");
+  MakeFile(temp_.path() / "holder" / "\x80");
+
+  EXPECT_FALSE(IsDirectoryEmpty(NativePlatform(), FolderText(temp_.path() / "holder")));
+}
+
+TEST_F(PosixListingTest, LinksCountAsWhatTheyPointTo) {
+  fs::create_directory(temp_.path() / "folder");
+  MakeFile(temp_.path() / "file");
+  fs::create_directory_symlink("folder", temp_.path() / "to-folder");
+  fs::create_symlink("file", temp_.path() / "to-file");
+  fs::create_symlink("nowhere", temp_.path() / "dangling");
+  fs::create_symlink("loop", temp_.path() / "loop");
+
+  List();
+
+  EXPECT_EQ(folders_, (NameList{L"folder", L"to-folder"}));
+  EXPECT_EQ(files_, (NameList{L"dangling", L"file", L"loop", L"to-file"}));
+}
+
+TEST(PosixSystemDirectoryTest, ComesFromTheEnvironmentAndMustFit) {
+  wchar_t buffer[8] = {L'?', L'?', L'?', L'?', L'?', L'?', L'?', L'?'};
+  unsetenv("QUARVANE_SYSTEM_DIR");
+  EXPECT_EQ(NativePlatform().SystemDirectory(buffer, 8), 0u);
+  setenv("QUARVANE_SYSTEM_DIR", "", 1);
+  EXPECT_EQ(NativePlatform().SystemDirectory(buffer, 8), 0u);
+
+  setenv("QUARVANE_SYSTEM_DIR", "/abcdefg", 1);  // 8 characters: needs 9
+  EXPECT_EQ(NativePlatform().SystemDirectory(buffer, 8), 9u);
+  EXPECT_EQ(buffer[0], L'?');
+
+  setenv("QUARVANE_SYSTEM_DIR", "/zo\xc3\xab", 1);
+  EXPECT_EQ(NativePlatform().SystemDirectory(buffer, 8), 4u);
+  EXPECT_EQ(std::wstring(buffer), L"/zo\u00EB");
+  unsetenv("QUARVANE_SYSTEM_DIR");
+}
+
+class PosixRenameTest : public ::testing::Test {
+ protected:
+  // The path as the program builds it: folders joined by backslashes.
+  std::wstring Source(const std::string& name) { return FolderText(temp_.path()) + Wide(name); }
+  static std::wstring Wide(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
+
+  TempDir temp_;
+  std::string errors_;
+};
+
+TEST_F(PosixRenameTest, RenamesWithinTheSameFolderWhateverTheCommandCase) {
+  fs::create_directory(temp_.path() / "a");
+  fs::create_directory(temp_.path() / "b");
+  MakeFile(temp_.path() / "b" / "kept");
+
+  EXPECT_EQ(RunCapturingErrors(L"ren " + Source("a") + L" a.old", &errors_), 0);
+  EXPECT_EQ(RunCapturingErrors(L"REN  " + Source("b") + L"\tb.old", &errors_), 0);
+
+  EXPECT_TRUE(fs::is_directory(temp_.path() / "a.old"));
+  EXPECT_TRUE(fs::exists(temp_.path() / "b.old" / "kept"));
+  EXPECT_FALSE(fs::exists(temp_.path() / "a"));
+  EXPECT_EQ(errors_, "");
+}
+
+TEST_F(PosixRenameTest, RoundTripsNamesThatAreNotUtf8) {
+  const std::string name = "x\xff";
+  fs::create_directory(temp_.path() / name);
+  NameList files, folders;
+  ListDirectory(NativePlatform(), FolderText(temp_.path()), files, folders);
+  ASSERT_EQ(folders.size(), 1u);
+
+  EXPECT_EQ(NativePlatform().RunCommand(L"ren " + Source("") + folders.front() + L" " +
+                                        folders.front() + L".old"),
+            0);
+
+  EXPECT_TRUE(fs::is_directory(temp_.path() / (name + ".old")));
+}
+
+TEST_F(PosixRenameTest, NeverReplacesAnExistingEntry) {
+  for (const char* existing : {"full.old", "empty.old", "file.old"}) {
+    const std::string source(existing, std::string(existing).find('.'));
+    fs::create_directory(temp_.path() / source);
+    MakeFile(temp_.path() / source / "mine");
+    if (source == "file") {
+      std::ofstream(temp_.path() / existing) << "keep me";
+    } else {
+      fs::create_directory(temp_.path() / existing);
+      if (source == "full") MakeFile(temp_.path() / existing / "theirs");
+    }
+
+    EXPECT_EQ(RunCapturingErrors(L"ren " + Source(source) + L" " + Wide(existing), &errors_), 1);
+
+    EXPECT_EQ(errors_, "A duplicate file name exists, or the file cannot be found.\n");
+    EXPECT_TRUE(fs::exists(temp_.path() / source / "mine")) << existing;
+  }
+  EXPECT_TRUE(fs::exists(temp_.path() / "full.old" / "theirs"));
+  EXPECT_TRUE(fs::is_empty(temp_.path() / "empty.old"));
+  EXPECT_EQ(ReadFile(temp_.path() / "file.old"), "keep me");
+}
+
+TEST_F(PosixRenameTest, RefusesMalformedOrImpossibleRenames) {
+  fs::create_directory(temp_.path() / "a");
+  const std::wstring a = Source("a");
+  struct Case {
+    std::wstring line;
+    std::string message;
+  };
+  for (const Case& c : {
+           Case{L"ren " + Source("missing") + L" missing.old",
+                "The system cannot find the file specified.\n"},
+           Case{L"ren " + a + L" sub\\a.old", "The syntax of the command is incorrect.\n"},
+           Case{L"ren " + a + L" sub/a.old", "The syntax of the command is incorrect.\n"},
+           Case{L"ren " + a + L" ..", "The syntax of the command is incorrect.\n"},
+           Case{L"ren " + a, "The syntax of the command is incorrect.\n"},
+           Case{L"ren " + a + L" b c", "The syntax of the command is incorrect.\n"},
+           Case{L"ren " + a + L" b\xD800", "The syntax of the command is incorrect.\n"},
+       }) {
+    EXPECT_EQ(RunCapturingErrors(c.line, &errors_), 1) << c.line;
+    EXPECT_EQ(errors_, c.message);
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(temp_.path()), fs::directory_iterator()), 1);
+  EXPECT_TRUE(fs::is_directory(temp_.path() / "a"));
+}
+
+TEST(PosixCommandTest, RunsOtherCommandsFromPathWithTheirWordsAndExitStatus) {
+  TempDir temp;
+  const fs::path script = temp.path() / "tool";
+  std::ofstream(script) << "#!/bin/sh\necho \"$#:$*\" > \"$(dirname \"$0\")/args\"\nexit 7\n";
+  fs::permissions(script, fs::perms::owner_all);
+  const std::string saved_path = std::getenv("PATH");
+  setenv("PATH", (temp.path().string() + ":" + saved_path).c_str(), 1);
+
+  const int result = NativePlatform().RunCommand(L"tool  stop\tcryptsvc ");
+
+  setenv("PATH", saved_path.c_str(), 1);
+  EXPECT_EQ(result, 7);
+  EXPECT_EQ(ReadFile(temp.path() / "args"), "2:stop cryptsvc\n");
+  EXPECT_EQ(NativePlatform().RunCommand(L"true"), 0);
+  EXPECT_EQ(NativePlatform().RunCommand(L""), 0);
+}
+
+TEST(PosixCommandTest, UnknownCommandGives9009AndTheInterpretersMessage) {
+  std::string errors;
+  EXPECT_EQ(RunCapturingErrors(L"no-such-command-here stop", &errors), 9009);
+  EXPECT_EQ(errors,
+            "'no-such-command-here' is not recognized as an internal or external command,\n"
+            "operable program or batch file.\n");
+}
+
+}  // namespace
+}  // namespace quarvane
