@@ -41,14 +41,15 @@ TEST_F(DirectoryListingTest, FolderWithNothingButDotEntriesIsEmpty) {
   EXPECT_TRUE(IsEmpty(temp_.path()));
 }
 
+// Names valid on every platform; Windows drops a trailing dot when it makes one.
 TEST_F(DirectoryListingTest, SortsEntriesIntoFilesAndFoldersSkippingOnlyDotAndDotDot) {
-  for (const char* folder : {"{A}", "...", ".x"}) fs::create_directory(temp_.path() / folder);
-  for (const char* file : {"catalog.cat", "..y", "z."}) MakeFile(temp_.path() / file);
+  for (const char* folder : {"{A}", "...x", ".x"}) fs::create_directory(temp_.path() / folder);
+  for (const char* file : {"catalog.cat", "..y"}) MakeFile(temp_.path() / file);
 
   EXPECT_TRUE(List(temp_.path()));
 
-  EXPECT_EQ(Sorted(subdirectories_), (NameList{L"...", L".x", L"{A}"}));
-  EXPECT_EQ(Sorted(files_), (NameList{L"..y", L"catalog.cat", L"z."}));
+  EXPECT_EQ(Sorted(subdirectories_), (NameList{L"...x", L".x", L"{A}"}));
+  EXPECT_EQ(Sorted(files_), (NameList{L"..y", L"catalog.cat"}));
 }
 
 TEST_F(DirectoryListingTest, AnyEntryMakesAFolderNonEmpty) {
@@ -58,7 +59,7 @@ TEST_F(DirectoryListingTest, AnyEntryMakesAFolderNonEmpty) {
   const fs::path nested = temp_.path() / "nested";
   fs::create_directories(nested / "empty");
   const fs::path odd = temp_.path() / "odd";
-  fs::create_directories(odd / "...");
+  fs::create_directories(odd / "..x");
 
   EXPECT_FALSE(IsEmpty(hidden));
   EXPECT_FALSE(IsEmpty(nested));

@@ -56,16 +56,18 @@ class PosixListingTest : public ::testing::Test {
   NameList folders_;
 };
 
-TEST_F(PosixListingTest, DeliversNamesThatAreNotUtf8OrNotAscii) {
+TEST_F(PosixListingTest, DeliversEveryNameWhateverItsBytes) {
   fs::create_directory(temp_.path() / "bad\xff\xfe");
   fs::create_directory(temp_.path() / "\xed\xa0\x80surrogate");
+  fs::create_directory(temp_.path() / "...");
+  MakeFile(temp_.path() / "z.");
   MakeFile(temp_.path() / "zo\xc3\xab");
   MakeFile(temp_.path() / std::string(255, 'n'));
 
   List();
 
-  EXPECT_EQ(folders_, (NameList{L"bad\xDCFF\xDCFE", L"\xDCED\xDCA0\xDC80surrogate"}));
-  EXPECT_EQ(files_, (NameList{std::wstring(255, L'n'), L"zo\u00EB"}));
+  EXPECT_EQ(folders_, (NameList{L"...", L"bad\xDCFF\xDCFE", L"\xDCED\xDCA0\xDC80surrogate"}));
+  EXPECT_EQ(files_, (NameList{std::wstring(255, L'n'), L"z.", L"zo\u00EB"}));
 }
 
 TEST_F(PosixListingTest, ANameThatIsNotUtf8MakesItsFolderNonEmpty) {

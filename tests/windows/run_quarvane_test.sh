@@ -1,0 +1,165 @@
+#!/usr/bin/env bash
+# Quarvane.exe end to end under Wine, against Wine's own command interpreter,
+# "net" and service manager, with a stand-in cryptsvc service.
+# Usage: run_quarvane_test.sh CASE QUARVANE_EXE (in the prefix wine.sh set up)
+set -euo pipefail
+source "$(dirname "$0")/wine.sh"
+
+case_name=$1
+exe=$2
+catroot=$drive_c/windows/system32/catroot
+windows_catroot='C:\windows\system32\catroot'
+
+banner="Quarvane.exe will fix an installation error of Vantesquill.
+Related issue : BUG-76393 and BUG-76439."
+stopped="The cryptsvc service is stopping.
+The cryptsvc service was stopped successfully."
+started="The cryptsvc service is starting.
+The cryptsvc service was started successfully."
+
+reserved=(
+  '{F750E6C3-38EE-11D1-85E5-00C04FC295EE}' '{573E31F8-AABA-11D0-8CCB-00C04FC295EE}'
+  '{5555C2CD-17FB-11D1-85C4-00C04FC295EE}' '{189A3842-3041-11D1-85E1-00C04FC295EE}'
+  '{FC451C16-AC75-11D1-B4B8-00C04FB66EA0}' '{00aac56b-cd44-11d0-8cc2-00c04fc295ee}'
+  '{573E31F8-DDBA-11D0-8CCB-00C04FC295EE}' '{127D0A1D-4EF2-11D1-8608-00C04FC295EE}'
+)
+stray_upper='{1A2B3C4D-0000-4000-8000-00000000000A}'
+stray_lower='{5e6f7a8b-1111-4111-8111-11111111111b}'
+stray_other='{9C8B7A6F-5555-4555-8555-55555555555F}'
+
+fail() {
+  echo "FAIL ($case_name): $*" >&2
+  exit 1
+}
+
+service_state() {
+  wine_run sc-query sc query cryptsvc || true
+  awk '/STATE/ {print $NF}' "$wine_logs/sc-query.out" | tr -d '\r'
+}
+
+# A clean catalog folder and a running service that starts normally.
+reset() {
+  rm -rf "$catroot" "$service_folder/fail-start"
+  mkdir -p "$catroot"
+  [ "$(service_state)" = RUNNING ] || wine_run net-start net start cryptsvc ||
+    fail "cannot start the stand-in service: $(cat "$wine_logs/net-start.out")"
+}
+
+listing() { (cd "$catroot" && find . -mindepth 1 | sort); }
+
+run_quarvane() {
+  local status=0
+  wine_run quarvane "$exe" || status=$?
+  [ "$status" -eq 0 ] || fail "exit status $status"
+  output=$(tr -d '\r' <"$wine_logs/quarvane.out")
+  echo "$output"
+}
+
+expect_output() {
+  [ "$output" = "$1" ] || fail "output differs:
+$(diff <(echo "$1") <(echo "$output"))"
+}
+
+expect_listing() {
+  local actual
+  actual=$(listing)
+  [ "$actual" = "$1" ] || fail "catalog folder differs:
+$(diff <(echo "$1") <(echo "$actual"))"
+}
+
+expect_service() {
+  local state
+  state=$(service_state)
+  [ "$state" = "$1" ] || fail "service is $state, not $1"
+}
+
+strays_renamed_and_the_rest_left_alone() {
+  local hidden='{2C3D4E5F-2222-4222-8222-22222222222C}'
+  local nested='{3D4E5F60-3333-4333-8333-33333333333D}'
+  local file='{4E5F6071-4444-4444-8444-44444444444E}'
+  (cd "$catroot" &&
+    mkdir "${reserved[@]}" "$stray_upper" "$stray_lower" "$hidden" "$nested" "$nested/empty" \
+      "$stray_other.old" Catalogs not-a-guid &&
+    touch "$hidden/secret.cat" "$file")
+  wine_run attrib attrib +h "$windows_catroot\\$hidden\\secret.cat"
+  wine_run attrib attrib "$windows_catroot\\$hidden\\secret.cat"
+  grep -q '^A *H ' "$wine_logs/attrib.out" || fail "secret.cat is not hidden"
+  local expected
+  expected=$(listing | sed -e "s|^\./$stray_upper\$|./$stray_upper.old|" \
+    -e "s|^\./$stray_lower\$|./$stray_lower.old|" | sort)
+
+  run_quarvane
+
+  expect_output "$banner
+$stopped
+$started
+Quarvane successfully!"
+  expect_listing "$expected"
+  expect_service RUNNING
+}
+
+existing_old_name_survives() {
+  (cd "$catroot" &&
+    mkdir "$stray_upper" "$stray_lower" "$stray_lower.old" "$stray_other" &&
+    echo earlier >"$stray_lower.old/kept.txt")
+
+  run_quarvane
+
+  expect_output "$banner
+$stopped
+Command: ren $windows_catroot\\$stray_lower $stray_lower.old failed!
+$started
+Quarvane successfully!"
+  expect_listing "$(printf '%s\n' "./$stray_lower" "./$stray_lower.old" "./$stray_lower.old/kept.txt" \
+    "./$stray_upper.old" "./$stray_other.old" | sort)"
+  [ "$(cat "$catroot/$stray_lower.old/kept.txt")" = earlier ] || fail "kept.txt changed"
+  expect_service RUNNING
+}
+
+service_already_stopped() {
+  mkdir "$catroot/$stray_upper"
+  wine_run net-stop net stop cryptsvc || fail "cannot stop the stand-in service"
+
+  run_quarvane
+
+  expect_output "$banner
+The cryptsvc service is stopping.
+Service not active.
+Quarvane failed!"
+  expect_listing "./$stray_upper"
+  expect_service STOPPED
+}
+
+service_fails_to_start() {
+  mkdir "$catroot/$stray_upper"
+  touch "$service_folder/fail-start"
+
+  run_quarvane
+
+  expect_output "$banner
+$stopped
+The cryptsvc service is starting.
+Service request timeout.
+Command: net start cryptsvc failed!
+Quarvane successfully!"
+  expect_listing "./$stray_upper.old"
+  expect_service STOPPED
+}
+
+no_stray_folder() {
+  (cd "$catroot" && mkdir "${reserved[0]}" Catalogs)
+
+  run_quarvane
+
+  expect_output "$banner
+$stopped
+$started
+Quarvane successfully!"
+  expect_listing "$(printf '%s\n' ./Catalogs "./${reserved[0]}" | sort)"
+  expect_service RUNNING
+}
+
+reset
+"$case_name"
+rm -f "$service_folder/fail-start"
+echo "PASS: $case_name"

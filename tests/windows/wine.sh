@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Windows test programs under Wine, in one prefix for the whole suite.
+#
+#   wine.sh setup SERVICE_EXE   make a fresh prefix, keep its server up and
+#                               register SERVICE_EXE as the service cryptsvc
+#   wine.sh cleanup             stop the server and remove the prefix
+#   wine.sh run EXE [ARGS...]   run a Windows program; its exit status is the result
+#
+# Sourced, it only sets up the environment and the helpers below.
+set -euo pipefail
+
+: "${QUARVANE_WINE_PREFIX:?QUARVANE_WINE_PREFIX names the Wine prefix}"
+export WINEPREFIX=$QUARVANE_WINE_PREFIX WINEARCH=win32 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installers
+export LC_ALL=C.UTF-8
+
+wine_logs=${QUARVANE_WINE_LOGS:-$WINEPREFIX/../wine-logs}
+mkdir -p "$wine_logs"
+drive_c=$WINEPREFIX/drive_c
+service_folder=$drive_c/quarvane-test
+
+# Runs a Windows program with its output in files rather than a pipe (Wine's
+# helper processes can hold a pipe open), then shows that output.
+# Usage: wine_run NAME EXE [ARGS...]; the output is in $wine_logs/NAME.{out,err}.
+wine_run() {
+  local name=$1 status=0
+  shift
+  wine "$@" >"$wine_logs/$name.out" 2>"$wine_logs/$name.err" || status=$?
+  return "$status"
+}
+
+setup() {
+  local service_exe=$1
+  wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  wineboot -i >"$wine_logs/wineboot.log" 2>&1
+  wineserver -w
+  # Wine stops services when its server exits: keep one up until cleanup.
+  wineserver -p </dev/null >/dev/null 2>&1
+  mkdir -p "$service_folder"
+  cp "$service_exe" "$service_folder/stand_in_service.exe"
+  wine_run sc-create sc create cryptsvc binPath= 'C:\quarvane-test\stand_in_service.exe'
+  wine_run net-start net start cryptsvc
+  cat "$wine_logs/net-start.out"
+}
+
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+}
+
+run() {
+  local status=0
+  wine_run test "$@" || status=$?
+  cat "$wine_logs/test.out"
+  cat "$wine_logs/test.err" >&2
+  return "$status"
+}
+
+if [[ "${BASH_SOURCE[0]}" == "$0" ]]; then
+  command=$1
+  shift
+  "$command" "$@"
+fi
