@@ -32,7 +32,7 @@ echo "== $catroot before:"
 show_catroot
 echo
 echo "== quarvane (QUARVANE_SYSTEM_DIR=$system):"
-PATH="$demo/bin:$PATH" QUARVANE_SYSTEM_DIR="$system" ./build/linux/src/quarvane
+PATH="$demo/bin:$PATH" QUARVANE_SYSTEM_DIR="$system" ./build/linux/bin/quarvane
 echo "   exit status: $?"
 echo
 echo "== $catroot after:"

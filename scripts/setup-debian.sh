@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on Debian, when it is missing.
-# As root it installs with apt-get; otherwise it names the packages and stops.
+# Installs what building and testing need on Debian, when it is missing: the
+# C++ tools for the Linux build, and MinGW-w64 and Wine for the Windows build
+# (left out when QUARVANE_SKIP_WINDOWS_TESTS=1). As root it installs them
+# with apt-get; otherwise it names the packages and stops.
 set -euo pipefail
 
-packages=(g++ cmake make googletest libgtest-dev)
+packages=(g++ cmake make googletest libgtest-dev file)
+if [ "${QUARVANE_SKIP_WINDOWS_TESTS:-0}" != 1 ]; then
+  packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386)
+fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -12,11 +17,19 @@ for package in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
+needs_i386=0
+[[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386 &&
+  needs_i386=1
+
 if [ "$(id -u)" -ne 0 ]; then
   echo "Missing packages: ${missing[*]}" >&2
-  echo "Install them with: sudo apt-get install ${missing[*]}" >&2
+  echo "Install them with:" >&2
+  [ "$needs_i386" -eq 0 ] || echo "  sudo dpkg --add-architecture i386" >&2
+  echo "  sudo apt-get update && sudo apt-get install ${missing[*]}" >&2
+  echo "(or set QUARVANE_SKIP_WINDOWS_TESTS=1 to build and test for Linux only)" >&2
   exit 1
 fi
 echo "Installing: ${missing[*]}"
+[ "$needs_i386" -eq 0 ] || dpkg --add-architecture i386
 apt-get update -qq
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
