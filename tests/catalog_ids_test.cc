@@ -77,10 +77,11 @@ TEST(IsGuidShapedNameTest, LeavesNonAsciiDigitsToTheRuntime) {
   }
 }
 
-TEST(IsGuidShapedNameTest, RejectsEmbeddedNul) {
+TEST(CatalogIdsTest, EmbeddedNulEndsNothingEarly) {
   std::wstring name = L"{01234567-89AB-CDEF-0123-456789ABCDEF}";
   name[5] = L'\0';
   EXPECT_FALSE(IsGuidShapedName(name));
+  EXPECT_FALSE(IsReservedCatalogId(std::wstring(L"{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\0x", 40)));
 }
 
 TEST(IsReservedCatalogIdTest, KnowsEveryReservedIdentifierInEitherCase) {

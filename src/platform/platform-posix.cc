@@ -286,7 +286,7 @@ class PosixPlatform : public Platform {
   int RunCommand(const std::wstring& command_line) override {
     const std::vector<std::wstring> words = SplitOnBlanks(command_line);
     if (words.empty()) return 0;
-    if (CompareIgnoringCase(words[0], L"ren") == 0) return RenameBuiltin(words);
+    if (EqualIgnoringCase(words[0], L"ren")) return RenameBuiltin(words);
     return RunExternal(words);
   }
 
@@ -307,8 +307,8 @@ Platform& NativePlatform() {
   return platform;
 }
 
-int CompareIgnoringCase(const std::wstring& a, const std::wstring& b) {
-  return wcscasecmp(a.c_str(), b.c_str());
+bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b) {
+  return a.size() == b.size() && wcscasecmp(a.c_str(), b.c_str()) == 0;
 }
 
 }  // namespace quarvane

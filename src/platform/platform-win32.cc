@@ -65,8 +65,8 @@ Platform& NativePlatform() {
   return platform;
 }
 
-int CompareIgnoringCase(const std::wstring& a, const std::wstring& b) {
-  return _wcsicmp(a.c_str(), b.c_str());
+bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b) {
+  return a.size() == b.size() && _wcsicmp(a.c_str(), b.c_str()) == 0;
 }
 
 }  // namespace quarvane

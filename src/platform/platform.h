@@ -66,9 +66,10 @@ class Platform {
 // The platform the program runs on.
 Platform& NativePlatform();
 
-// Compares two texts as the platform's runtime does when it ignores case;
-// returns 0 when they are equal.
-int CompareIgnoringCase(const std::wstring& a, const std::wstring& b);
+// True when two texts are equal but for case, as the platform's runtime
+// compares them; texts of different lengths are never equal, so a text
+// holding a zero character does not compare equal to its beginning.
+bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b);
 
 }  // namespace quarvane
 

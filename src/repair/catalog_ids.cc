@@ -61,7 +61,7 @@ bool IsGuidShapedName(const std::wstring& name) {
 
 bool IsReservedCatalogId(const std::wstring& name) {
   for (const GUID& reserved : kReservedCatalogIds) {
-    if (CompareIgnoringCase(FormatGuid(reserved), name) == 0) return true;
+    if (EqualIgnoringCase(FormatGuid(reserved), name)) return true;
   }
   return false;
 }
