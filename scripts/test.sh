@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the Linux build, then Quarvane.exe
-# and its tests under Wine (skipped only with QUARVANE_SKIP_WINDOWS_TESTS=1).
+# Builds everything and runs every test: the Linux build (with memcheck), the
+# same tests under AddressSanitizer and UndefinedBehaviorSanitizer, bounded
+# libFuzzer runs, then Quarvane.exe and its tests under Wine (skipped only
+# with QUARVANE_SKIP_WINDOWS_TESTS=1).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +16,8 @@ run_preset() {
 }
 
 run_preset linux
+run_preset linux-sanitize
+run_preset linux-fuzz
 if [ "${QUARVANE_SKIP_WINDOWS_TESTS:-0}" = 1 ]; then
   echo
   echo "Windows tests SKIPPED (QUARVANE_SKIP_WINDOWS_TESTS=1): Quarvane.exe was neither built nor tested."
