@@ -4,6 +4,7 @@
 #include <iomanip>
 #include <iterator>
 #include <sstream>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -60,8 +61,14 @@ bool IsGuidShapedName(const std::wstring& name) {
 }
 
 bool IsReservedCatalogId(const std::wstring& name) {
-  for (const GUID& reserved : kReservedCatalogIds) {
-    if (EqualIgnoringCase(FormatGuid(reserved), name)) return true;
+  // Formatted once: a large catalog folder asks this of every GUID-shaped name.
+  static const std::vector<std::wstring> reserved_texts = [] {
+    std::vector<std::wstring> texts;
+    for (const GUID& reserved : kReservedCatalogIds) texts.push_back(FormatGuid(reserved));
+    return texts;
+  }();
+  for (const std::wstring& reserved : reserved_texts) {
+    if (EqualIgnoringCase(reserved, name)) return true;
   }
   return false;
 }
