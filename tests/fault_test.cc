@@ -192,6 +192,23 @@ TEST_F(FaultTest, CatalogRootOfAHundredThousandEntries) {
   EXPECT_EQ(outcome.out, kCleanPass);
 }
 
+// The walk renames while it reads the folder; every stray must still be met once.
+TEST_F(FaultTest, ThousandsOfStraysAreEachRenamedOnce) {
+  std::vector<std::string> strays;
+  for (int i = 0; i < 3000; ++i) {
+    char name[40];
+    std::snprintf(name, sizeof name, "{%08X-1111-1111-1111-111111111111}", i);
+    strays.push_back(name);
+    sandbox_.Folder(name);
+    std::snprintf(name, sizeof name, "{%08X-2222-2222-2222-222222222222}", i);
+    sandbox_.File(std::string(name) + "/catalog.cat");
+  }
+
+  const Outcome outcome = RunExpectingRenames(strays);
+
+  EXPECT_EQ(outcome.out, kCleanPass);
+}
+
 TEST_F(FaultTest, SystemDirectoryOf259CharactersFitsAndLongerOnesFail) {
   const std::string base = sandbox_.temp.path().string() + "/";
   for (std::size_t length : {259u, 260u, 261u}) {

@@ -9,35 +9,39 @@ namespace {
 
 bool IsDotEntry(const std::wstring& name) { return name == L"." || name == L".."; }
 
-void AddEntry(const FindData& entry, NameList& files, NameList& subdirectories) {
-  if (IsDotEntry(entry.name)) return;
-  NameList& list = (entry.attributes & kFileAttributeDirectory) ? subdirectories : files;
-  list.push_back(entry.name);
-}
-
 }  // namespace
 
-bool ListDirectory(Platform& platform, const std::wstring& directory, NameList& files,
-                   NameList& subdirectories) {
-  files.clear();
-  subdirectories.clear();
-
+bool VisitDirectory(Platform& platform, const std::wstring& directory,
+                    const std::function<bool(const FindData&)>& visit) {
   std::unique_ptr<Listing> listing = platform.OpenListing(directory + L"*.*");
   if (!listing) return false;
 
   FindData entry;
   FindStep step;
   while ((step = listing->FindNext(&entry)) == FindStep::kEntry) {
-    AddEntry(entry, files, subdirectories);
+    if (!IsDotEntry(entry.name) && !visit(entry)) return true;
   }
   return step == FindStep::kFinished;
 }
 
+bool ListDirectory(Platform& platform, const std::wstring& directory, NameList& files,
+                   NameList& subdirectories) {
+  files.clear();
+  subdirectories.clear();
+  return VisitDirectory(platform, directory, [&](const FindData& entry) {
+    NameList& list = (entry.attributes & kFileAttributeDirectory) ? subdirectories : files;
+    list.push_back(entry.name);
+    return true;
+  });
+}
+
 bool IsDirectoryEmpty(Platform& platform, const std::wstring& directory) {
-  NameList files;
-  NameList subdirectories;
-  const bool listed = ListDirectory(platform, directory, files, subdirectories);
-  return listed && files.empty() && subdirectories.empty();
+  bool empty = true;
+  const bool listed = VisitDirectory(platform, directory, [&empty](const FindData&) {
+    empty = false;
+    return false;
+  });
+  return listed && empty;
 }
 
 }  // namespace quarvane

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
@@ -38,7 +39,7 @@ bool IsContinuationByte(unsigned char b) { return (b & 0xC0) == 0x80; }
 
 // Decodes one UTF-8 sequence at `bytes[*pos]`, advancing `*pos`. Returns false
 // for anything that is not the shortest encoding of a Unicode scalar value.
-bool DecodeUtf8Sequence(const std::string& bytes, std::size_t* pos, char32_t* code_point) {
+bool DecodeUtf8Sequence(std::string_view bytes, std::size_t* pos, char32_t* code_point) {
   const unsigned char lead = bytes[*pos];
   std::size_t length;
   char32_t value;
@@ -67,21 +68,20 @@ bool DecodeUtf8Sequence(const std::string& bytes, std::size_t* pos, char32_t* co
   return true;
 }
 
-std::wstring DecodeBytes(const std::string& bytes) {
-  std::wstring text;
-  text.reserve(bytes.size());
+// Replaces `*text` with the wide text of `bytes`, reusing its storage.
+void DecodeBytes(std::string_view bytes, std::wstring* text) {
+  text->clear();
   std::size_t pos = 0;
   while (pos < bytes.size()) {
     char32_t code_point;
     if (DecodeUtf8Sequence(bytes, &pos, &code_point)) {
-      text.push_back(static_cast<wchar_t>(code_point));
+      text->push_back(static_cast<wchar_t>(code_point));
     } else {
-      text.push_back(
+      text->push_back(
           static_cast<wchar_t>(kEscapedByteBase + static_cast<unsigned char>(bytes[pos])));
       ++pos;
     }
   }
-  return text;
 }
 
 void AppendUtf8(char32_t c, std::string* bytes) {
@@ -136,32 +136,51 @@ bool ToNativePath(const std::wstring& path, std::string* native) {
 
 // ---- Directory listing ---------------------------------------------------
 
+// Reads the directory's entries in batches straight from the kernel: one
+// open, the reads, one close, and nothing more for an entry whose type the
+// directory gives.
 class PosixListing : public Listing {
  public:
-  explicit PosixListing(DIR* dir) : dir_(dir) {}
-  ~PosixListing() override { closedir(dir_); }
+  explicit PosixListing(int fd) : fd_(fd) {}
+  ~PosixListing() override { close(fd_); }
   PosixListing(const PosixListing&) = delete;
   PosixListing& operator=(const PosixListing&) = delete;
 
   FindStep FindNext(FindData* entry) override {
-    errno = 0;
-    const dirent* d = readdir(dir_);
-    if (d == nullptr) return errno == 0 ? FindStep::kFinished : FindStep::kFailed;
-    entry->name = DecodeBytes(d->d_name);
+    if (next_ == end_) {
+      const ssize_t read = ReadBatch();
+      if (read <= 0) return read == 0 ? FindStep::kFinished : FindStep::kFailed;
+      next_ = 0;
+      end_ = static_cast<std::size_t>(read);
+    }
+    const auto* d = reinterpret_cast<const dirent64*>(batch_ + next_);
+    next_ += d->d_reclen;
+    DecodeBytes(d->d_name, &entry->name);
     entry->attributes = IsDirectory(*d) ? kFileAttributeDirectory : 0;
     return FindStep::kEntry;
   }
 
  private:
-  // The entry's own type where the directory gives it; a link counts as what
-  // it points to, and one that points nowhere as a file.
-  bool IsDirectory(const dirent& d) const {
-    if (d.d_type != DT_LNK && d.d_type != DT_UNKNOWN) return d.d_type == DT_DIR;
-    struct stat target;
-    return fstatat(dirfd(dir_), d.d_name, &target, 0) == 0 && S_ISDIR(target.st_mode);
+  ssize_t ReadBatch() {
+    ssize_t read;
+    do {
+      read = getdents64(fd_, batch_, sizeof batch_);
+    } while (read < 0 && errno == EINTR);
+    return read;
   }
 
-  DIR* dir_;
+  // The entry's own type where the directory gives it; a link counts as what
+  // it points to, and one that points nowhere as a file.
+  bool IsDirectory(const dirent64& d) const {
+    if (d.d_type != DT_LNK && d.d_type != DT_UNKNOWN) return d.d_type == DT_DIR;
+    struct stat target;
+    return fstatat(fd_, d.d_name, &target, 0) == 0 && S_ISDIR(target.st_mode);
+  }
+
+  int fd_;
+  alignas(dirent64) char batch_[32 * 1024];
+  std::size_t next_ = 0;
+  std::size_t end_ = 0;
 };
 
 constexpr wchar_t kEveryEntry[] = L"*.*";
@@ -263,7 +282,8 @@ class PosixPlatform : public Platform {
   unsigned SystemDirectory(wchar_t* buffer, unsigned size) override {
     const char* value = std::getenv("QUARVANE_SYSTEM_DIR");
     if (value == nullptr || *value == '\0') return 0;
-    const std::wstring path = DecodeBytes(value);
+    std::wstring path;
+    DecodeBytes(value, &path);
     const std::size_t needed = path.size() + 1;
     if (needed > size) return static_cast<unsigned>(needed);
     path.copy(buffer, path.size());
@@ -278,9 +298,9 @@ class PosixPlatform : public Platform {
     std::string directory;
     if (!ToNativePath(pattern.substr(0, pattern.size() - suffix), &directory)) return nullptr;
     if (directory.empty()) directory = ".";
-    DIR* dir = opendir(directory.c_str());
-    if (dir == nullptr) return nullptr;
-    return std::make_unique<PosixListing>(dir);
+    const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    return std::make_unique<PosixListing>(fd);
   }
 
   int RunCommand(const std::wstring& command_line) override {

@@ -34,16 +34,19 @@ void RunReportingFailure(Platform& platform, const std::wstring& command_line) {
   }
 }
 
+// Judges, and renames, each subdirectory of the catalog root as the listing
+// delivers it, so that the walk holds one name at a time however large the
+// folder. Renaming while the listing is open changes nothing it delivers: the
+// listing still delivers every other entry once, and a new "<name>.old" is
+// never GUID-shaped. A root that cannot be listed gives an empty walk.
 void RenameStrayFolders(Platform& platform, const std::wstring& catalog_root) {
-  NameList files;
-  NameList subdirectories;
-  // A root that cannot be listed leaves both lists empty: nothing to rename.
-  ListDirectory(platform, catalog_root, files, subdirectories);
-  for (const std::wstring& name : subdirectories) {
-    if (IsStrayCatalogFolder(platform, catalog_root, name)) {
-      RunReportingFailure(platform, RenameCommand(catalog_root, name));
+  VisitDirectory(platform, catalog_root, [&](const FindData& entry) {
+    const bool is_folder = entry.attributes & kFileAttributeDirectory;
+    if (is_folder && IsStrayCatalogFolder(platform, catalog_root, entry.name)) {
+      RunReportingFailure(platform, RenameCommand(catalog_root, entry.name));
     }
-  }
+    return true;
+  });
 }
 
 }  // namespace
