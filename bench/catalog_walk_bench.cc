@@ -56,11 +56,18 @@ std::string Guid(unsigned serial, unsigned kind) {
 
 void Touch(const fs::path& path) { std::ofstream{path}; }
 
-// Makes the catalog folder and returns the bytes of the names in it.
-std::size_t MakeCatalog(const fs::path& root, int entries, int strays) {
+struct Catalog {
+  std::size_t name_bytes = 0;  // of every name in the folder
+  int candidates = 0;          // GUID-shaped, not reserved folders
+  std::vector<fs::path> strays;
+};
+
+// Makes the catalog folder.
+Catalog MakeCatalog(const fs::path& root, int entries, int strays) {
   fs::remove_all(root);
   fs::create_directories(root);
-  std::size_t name_bytes = 0;
+  Catalog catalog;
+  std::size_t& name_bytes = catalog.name_bytes;
   auto add_folder = [&](const std::string& name) {
     fs::create_directory(root / name);
     name_bytes += name.size();
@@ -95,10 +102,43 @@ std::size_t MakeCatalog(const fs::path& root, int entries, int strays) {
       default:
         add_folder(Guid(serial, 2));
         Touch(root / Guid(serial, 2) / "catalog.cat");
+        ++catalog.candidates;
     }
   }
-  for (int i = 0; i < strays; ++i) add_folder(Guid(static_cast<unsigned>(i), 3));
-  return name_bytes;
+  for (int i = 0; i < strays; ++i) {
+    add_folder(Guid(static_cast<unsigned>(i), 3));
+    catalog.strays.push_back(root / Guid(static_cast<unsigned>(i), 3));
+    ++catalog.candidates;
+  }
+  return catalog;
+}
+
+// Runs the program under strace -c and prints its system calls per candidate.
+void PrintSystemCallsPerCandidate(const std::string& program, const fs::path& work,
+                                  const Catalog& catalog, int entries) {
+  const fs::path summary = work / "strace.txt";
+  const std::string command = "strace -f -c -o " + summary.string() + " " + program + " >/dev/null";
+  if (std::system(command.c_str()) != 0) {
+    std::printf("\n(strace is not installed: no system call counts)\n");
+    return;
+  }
+  std::printf("\nsystem calls per candidate folder (strace -c, %d entries, %d candidates):\n",
+              entries, catalog.candidates);
+  std::ifstream lines(summary);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    std::string percent, seconds, usecs, calls, maybe_errors, name;
+    fields >> percent >> seconds >> usecs >> calls >> maybe_errors >> name;
+    if (name.empty()) name = maybe_errors;
+    for (const char* call : {"openat", "getdents64", "close", "newfstatat", "fstat"}) {
+      if (name == call) {
+        std::printf("  %-11s %6.2f\n", call, std::stod(calls) / catalog.candidates);
+      }
+    }
+  }
+  std::printf(
+      "  (the floor: an open, two directory reads and a close; a folder that holds\n"
+      "   anything is known after the first read)\n");
 }
 
 // Runs argv with its output discarded; the wall time and peak memory of the child.
@@ -200,7 +240,7 @@ int main(int argc, char** argv) {
   std::printf("%9s %11s %12s %12s %7s %14s %14s\n", "entries", "name bytes", "quarvane ms",
               "find ms", "ratio", "quarvane KiB", "find KiB");
   for (int size : options.sizes) {
-    const std::size_t name_bytes = MakeCatalog(system / "catroot", size, 0);
+    const std::size_t name_bytes = MakeCatalog(system / "catroot", size, 0).name_bytes;
     const std::vector<std::string> find = FindCommand(system / "catroot");
     Series ours, theirs;
     RunOnce(program);
@@ -216,15 +256,19 @@ int main(int argc, char** argv) {
   }
 
   const int rename_size = 10000;
+  PrintSystemCallsPerCandidate(options.program, work,
+                               MakeCatalog(system / "catroot", rename_size, 0), rename_size);
+
   std::printf("\nwhole run, %d entries, with stray folders renamed:\n", rename_size);
   std::printf("%7s %12s %17s\n", "strays", "quarvane ms", "ms per rename");
   double none = 0;
   for (int strays : {0, 10, 100}) {
+    const Catalog catalog = MakeCatalog(system / "catroot", rename_size, strays);
     Series runs;
     for (int i = 0; i <= options.runs; ++i) {
-      MakeCatalog(system / "catroot", rename_size, strays);
       const Measure m = RunOnce(program);
       if (i > 0) runs.Add(m);  // the first is the warm-up
+      for (const fs::path& stray : catalog.strays) fs::rename(stray.string() + ".old", stray);
     }
     const double median = Median(runs.seconds) * 1e3;
     if (strays == 0) none = median;
