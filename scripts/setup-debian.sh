@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian, when it is missing: the
 # C++ tools, clang with libFuzzer and valgrind for the Linux builds, and
-# MinGW-w64 and Wine for the Windows build (left out when
-# QUARVANE_SKIP_WINDOWS_TESTS=1). As root it installs them
+# MinGW-w64, Wine and osslsigncode for the Windows build and its release
+# (left out when QUARVANE_SKIP_WINDOWS_TESTS=1). As root it installs them
 # with apt-get; otherwise it names the packages and stops.
 set -euo pipefail
 
 packages=(g++ cmake make googletest libgtest-dev file clang libclang-rt-14-dev valgrind)
 if [ "${QUARVANE_SKIP_WINDOWS_TESTS:-0}" != 1 ]; then
-  packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386)
+  packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 osslsigncode openssl)
 fi
 
 missing=()

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Quarvane.exe is a 32-bit console program that needs no DLL Windows does not ship.
+# Quarvane.exe is a 32-bit console program with the wide entry point, no link time
+# stamp, and no need of a DLL that Windows does not ship.
 set -euo pipefail
 exe=$1
 headers=$(i686-w64-mingw32-objdump -p "$exe")
@@ -14,5 +15,9 @@ for dll in $dlls; do
     *) fail "needs $dll" ;;
   esac
 done
-i686-w64-mingw32-nm "$exe" | grep -qw '_wmain' || fail "no wide-character entry point wmain"
-echo "PE32 console, Intel 80386, wmain; DLLs: $(echo $dlls)"
+# The wide start-up code, which calls wmain, takes its arguments as wide text.
+grep -qw '__wgetmainargs' <<<"$headers" || fail "not the wide-character entry point"
+grep -qw '__getmainargs' <<<"$headers" && fail "the narrow entry point is linked in"
+grep -qE 'Time/Date[[:space:]]+(Thu Jan  1 00:00:00 1970|00000000)' <<<"$headers" ||
+  fail "the link time is stamped in: $(grep Time/Date <<<"$headers")"
+echo "PE32 console, Intel 80386, wide entry point, no time stamp; DLLs: $(echo $dlls)"
