@@ -23,7 +23,6 @@ const std::string kStrayB = "{BBBBBBBB-0000-0000-0000-00000000000B}";
 const std::string kStrayC = "{CCCCCCCC-0000-0000-0000-00000000000C}";
 const std::string kStrayD = "{DDDDDDDD-0000-0000-0000-00000000000D}";
 const char kSetpriv[] = "/usr/bin/setpriv";
-const std::string kCleanPass = std::string(kBanner) + kStopped + kStarted + kSucceeded;
 
 // `snapshot` with each of `names` (and everything below it) renamed to "<name>.old".
 Snapshot WithRenamed(Snapshot snapshot, const std::vector<std::string>& names) {

@@ -22,6 +22,8 @@ constexpr char kStopped[] = "The cryptsvc service was stopped successfully.\n";
 constexpr char kStarted[] = "The cryptsvc service was started successfully.\n";
 // The program's closing line.
 constexpr char kSucceeded[] = "Quarvane successfully!\n";
+// The whole output of a pass that renamed everything it tried to.
+inline const std::string kCleanPass = std::string(kBanner) + kStopped + kStarted + kSucceeded;
 
 struct Outcome {
   int exit_status = -1;  // -1 when the program did not exit normally
