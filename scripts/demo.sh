@@ -4,9 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup-debian.sh
-cmake --preset linux >/dev/null
-cmake --build --preset linux -j "$(nproc)" --target quarvane >/dev/null
+bash scripts/setup-debian.sh demo
+cmake --preset linux -B build/demo -DBUILD_TESTING=OFF >/dev/null
+cmake --build build/demo -j "$(nproc)" --target quarvane >/dev/null
 
 demo=$(mktemp -d /tmp/quarvane-demo.XXXXXX)
 system="$demo/Windows/System32"
@@ -32,7 +32,7 @@ echo "== $catroot before:"
 show_catroot
 echo
 echo "== quarvane (QUARVANE_SYSTEM_DIR=$system):"
-PATH="$demo/bin:$PATH" QUARVANE_SYSTEM_DIR="$system" ./build/linux/bin/quarvane
+PATH="$demo/bin:$PATH" QUARVANE_SYSTEM_DIR="$system" ./build/demo/bin/quarvane
 echo "   exit status: $?"
 echo
 echo "== $catroot after:"

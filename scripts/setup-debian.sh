@@ -6,8 +6,12 @@
 # with apt-get; otherwise it names the packages and stops.
 set -euo pipefail
 
-packages=(g++ cmake make googletest libgtest-dev file clang libclang-rt-14-dev valgrind)
-if [ "${QUARVANE_SKIP_WINDOWS_TESTS:-0}" != 1 ]; then
+# Usage: setup-debian.sh [demo]; "demo" needs only what builds the Linux program.
+packages=(g++ cmake make)
+if [ "${1:-}" != demo ]; then
+  packages+=(googletest libgtest-dev file clang libclang-rt-14-dev valgrind)
+fi
+if [ "${1:-}" != demo ] && [ "${QUARVANE_SKIP_WINDOWS_TESTS:-0}" != 1 ]; then
   packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 osslsigncode openssl)
 fi
 
