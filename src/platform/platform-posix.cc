@@ -115,11 +115,12 @@ bool AppendEncoded(wchar_t c, std::string* bytes) {
   return true;
 }
 
-// The bytes of `text`; false when some character has none.
-bool EncodeText(const std::wstring& text, std::string* bytes) {
+// The bytes of `text` as a C string for a system call; false when some
+// character has no bytes, or is a zero that would cut the string short.
+bool ToCString(const std::wstring& text, std::string* bytes) {
   bytes->clear();
   for (wchar_t c : text) {
-    if (!AppendEncoded(c, bytes)) return false;
+    if (c == L'\0' || !AppendEncoded(c, bytes)) return false;
   }
   return true;
 }
@@ -127,7 +128,7 @@ bool EncodeText(const std::wstring& text, std::string* bytes) {
 // The path the file system knows for a path the program built: backslashes
 // become slashes. False when the text cannot name a file.
 bool ToNativePath(const std::wstring& path, std::string* native) {
-  if (!EncodeText(path, native) || native->find('\0') != std::string::npos) return false;
+  if (!ToCString(path, native)) return false;
   for (char& c : *native) {
     if (c == '\\') c = '/';
   }
@@ -255,7 +256,7 @@ int NotRecognized(const std::string& command) {
 int RunExternal(const std::vector<std::wstring>& words) {
   std::vector<std::string> arguments(words.size());
   for (std::size_t i = 0; i < words.size(); ++i) {
-    if (!EncodeText(words[i], &arguments[i]) || arguments[i].find('\0') != std::string::npos) {
+    if (!ToCString(words[i], &arguments[i])) {
       return NotRecognized(arguments[0]);
     }
   }
