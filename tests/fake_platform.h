@@ -24,7 +24,8 @@ class FakePlatform : public Platform {
   std::vector<std::wstring> broken_directories;
   // Results of commands; any other command gives 0.
   std::map<std::wstring, int> command_results;
-  // "print: <text>", "run: <command>" and "list: <pattern>", in order.
+  // "print: <text>", "run: <command>", "list: <pattern>" when a listing
+  // opens and "close: <pattern>" when it closes, in order.
   std::vector<std::wstring> log;
 
   void AddFolder(const std::wstring& parent, const std::wstring& name) {
@@ -64,10 +65,18 @@ class FakePlatform : public Platform {
   }
 };
 
+// Logs its closing, so that tests see what ran while a listing was open.
 class FakeListing : public Listing {
  public:
-  FakeListing(std::vector<FindData> entries, bool breaks_off)
-      : entries_(std::move(entries)), breaks_off_(breaks_off) {}
+  FakeListing(std::vector<FindData> entries, bool breaks_off, std::wstring pattern,
+              std::vector<std::wstring>* log)
+      : entries_(std::move(entries)),
+        breaks_off_(breaks_off),
+        pattern_(std::move(pattern)),
+        log_(log) {}
+  ~FakeListing() override { log_->push_back(L"close: " + pattern_); }
+  FakeListing(const FakeListing&) = delete;
+  FakeListing& operator=(const FakeListing&) = delete;
 
   FindStep FindNext(FindData* entry) override {
     if (next_ == entries_.size()) return breaks_off_ ? FindStep::kFailed : FindStep::kFinished;
@@ -78,6 +87,8 @@ class FakeListing : public Listing {
  private:
   std::vector<FindData> entries_;
   bool breaks_off_;
+  std::wstring pattern_;
+  std::vector<std::wstring>* log_;
   std::size_t next_ = 0;
 };
 
@@ -91,7 +102,7 @@ inline std::unique_ptr<Listing> FakePlatform::OpenListing(const std::wstring& pa
   entries.insert(entries.end(), found->second.begin(), found->second.end());
   bool breaks_off = false;
   for (const std::wstring& broken : broken_directories) breaks_off |= broken == directory;
-  return std::make_unique<FakeListing>(std::move(entries), breaks_off);
+  return std::make_unique<FakeListing>(std::move(entries), breaks_off, pattern, &log);
 }
 
 }  // namespace quarvane

@@ -39,6 +39,8 @@ class RepairRunTest : public ::testing::Test {
   FakePlatform platform_;
 };
 
+// The catalog folder is listed, and the listing closed, before any folder is
+// judged or renamed.
 TEST_F(RepairRunTest, RenamesEveryStrayFolderInListingOrderBetweenStopAndStart) {
   platform_.AddFolder(kRoot, kStrayB);
   platform_.AddFolder(kRoot, L"Catalogs");
@@ -51,9 +53,12 @@ TEST_F(RepairRunTest, RenamesEveryStrayFolderInListingOrderBetweenStopAndStart) 
                                L"print: " + std::wstring(kRelated),
                                L"run: net stop cryptsvc",
                                L"list: " + kRoot + L"*.*",
+                               L"close: " + kRoot + L"*.*",
                                L"list: " + kRoot + kStrayB + L"\\*.*",
+                               L"close: " + kRoot + kStrayB + L"\\*.*",
                                L"run: " + Ren(kStrayB),
                                L"list: " + kRoot + kStrayA + L"\\*.*",
+                               L"close: " + kRoot + kStrayA + L"\\*.*",
                                L"run: " + Ren(kStrayA),
                                L"run: net start cryptsvc",
                                L"print: Quarvane successfully!\n",

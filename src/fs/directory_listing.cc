@@ -9,10 +9,12 @@ namespace {
 
 bool IsDotEntry(const std::wstring& name) { return name == L"." || name == L".."; }
 
-}  // namespace
-
-bool VisitDirectory(Platform& platform, const std::wstring& directory,
-                    const std::function<bool(const FindData&)>& visit) {
+// Hands every entry of `directory` but "." and ".." to `visit`, in the order
+// the platform delivers them, until `visit` returns false; the listing is
+// closed on return. Returns false when the directory could not be listed, or
+// the listing broke off before `visit` asked to stop.
+template <typename Visit>
+bool VisitDirectory(Platform& platform, const std::wstring& directory, Visit visit) {
   std::unique_ptr<Listing> listing = platform.OpenListing(directory + L"*.*");
   if (!listing) return false;
 
@@ -23,6 +25,8 @@ bool VisitDirectory(Platform& platform, const std::wstring& directory,
   }
   return step == FindStep::kFinished;
 }
+
+}  // namespace
 
 bool ListDirectory(Platform& platform, const std::wstring& directory, NameList& files,
                    NameList& subdirectories) {

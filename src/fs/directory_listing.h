@@ -3,29 +3,21 @@
 #ifndef QUARVANE_FS_DIRECTORY_LISTING_H_
 #define QUARVANE_FS_DIRECTORY_LISTING_H_
 
-#include <functional>
 #include <list>
 #include <string>
 
 namespace quarvane {
 
 class Platform;
-struct FindData;
 
 // Names in the order in which they were added.
 using NameList = std::list<std::wstring>;
 
-// Hands every entry of `directory` but "." and ".." to `visit`, in the order
-// the platform delivers them, until `visit` returns false. `directory` must
-// end with a backslash. Returns false when the directory could not be
-// listed, or the listing broke off before `visit` asked to stop.
-bool VisitDirectory(Platform& platform, const std::wstring& directory,
-                    const std::function<bool(const FindData&)>& visit);
-
 // Replaces the contents of `files` and `subdirectories` with the names of the
 // entries of `directory`, in the order the platform delivers them, leaving
-// out "." and "..". `directory` must end with a backslash. Returns false when
-// the directory could not be listed, or not completely.
+// out "." and "..". `directory` must end with a backslash. The listing is
+// closed before this returns. Returns false when the directory could not be
+// listed, or not completely; the lists then hold what was read.
 bool ListDirectory(Platform& platform, const std::wstring& directory, NameList& files,
                    NameList& subdirectories);
 

@@ -34,19 +34,20 @@ void RunReportingFailure(Platform& platform, const std::wstring& command_line) {
   }
 }
 
-// Judges, and renames, each subdirectory of the catalog root as the listing
-// delivers it, so that the walk holds one name at a time however large the
-// folder. Renaming while the listing is open changes nothing it delivers: the
-// listing still delivers every other entry once, and a new "<name>.old" is
-// never GUID-shaped. A root that cannot be listed gives an empty walk.
+// Lists the catalog root once, then judges, and renames, each subdirectory
+// in the order the listing gave it. The listing is closed before the first
+// rename, so renames cannot change which names are visited. A root that
+// cannot be listed gives an empty walk; one whose listing broke off gives
+// the names read before it did.
 void RenameStrayFolders(Platform& platform, const std::wstring& catalog_root) {
-  VisitDirectory(platform, catalog_root, [&](const FindData& entry) {
-    const bool is_folder = entry.attributes & kFileAttributeDirectory;
-    if (is_folder && IsStrayCatalogFolder(platform, catalog_root, entry.name)) {
-      RunReportingFailure(platform, RenameCommand(catalog_root, entry.name));
+  NameList files;
+  NameList subdirectories;
+  ListDirectory(platform, catalog_root, files, subdirectories);
+  for (const std::wstring& name : subdirectories) {
+    if (IsStrayCatalogFolder(platform, catalog_root, name)) {
+      RunReportingFailure(platform, RenameCommand(catalog_root, name));
     }
-    return true;
-  });
+  }
 }
 
 }  // namespace
