@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -27,12 +28,40 @@ std::vector<char*> NullTerminated(std::vector<std::string>& texts) {
   return pointers;
 }
 
-int SpawnAndWait(std::vector<std::string> argv, std::vector<std::string> envp, const fs::path& out,
-                 const fs::path& err) {
+// Reads `fd` up to and including the first line feed, then closes it.
+std::string ReadFirstLineAndClose(int fd) {
+  std::string line;
+  char c;
+  while (line.find('\n') == std::string::npos && read(fd, &c, 1) == 1) line.push_back(c);
+  close(fd);
+  return line;
+}
+
+// Runs argv with envp as its environment, its standard output as `output`
+// says and its standard error in `err`; returns its exit status, or -1.
+int SpawnAndWait(std::vector<std::string> argv, std::vector<std::string> envp,
+                 StandardOutput output, const fs::path& out, const fs::path& err,
+                 std::string* read_from_pipe) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int pipe_ends[2] = {-1, -1};
+  switch (output) {
+    case StandardOutput::kFile:
+      posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                       0644);
+      break;
+    case StandardOutput::kPipeClosedAfterLine1:
+      if (pipe2(pipe_ends, O_CLOEXEC) != 0) return -1;
+      posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 1);
+      break;
+    case StandardOutput::kFullDisk:
+      posix_spawn_file_actions_addopen(&actions, 1, "/dev/full", O_WRONLY, 0);
+      break;
+    case StandardOutput::kClosed:
+      posix_spawn_file_actions_addclose(&actions, 1);
+      break;
+  }
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   std::vector<char*> arguments = NullTerminated(argv);
   std::vector<char*> environment = NullTerminated(envp);
@@ -41,6 +70,10 @@ int SpawnAndWait(std::vector<std::string> argv, std::vector<std::string> envp, c
   const bool spawned = posix_spawn(&child, arguments[0], &actions, nullptr, arguments.data(),
                                    environment.data()) == 0;
   posix_spawn_file_actions_destroy(&actions);
+  if (pipe_ends[0] >= 0) {
+    close(pipe_ends[1]);
+    *read_from_pipe = ReadFirstLineAndClose(pipe_ends[0]);
+  }
   if (!spawned || waitpid(child, &status, 0) < 0 || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
 }
@@ -98,7 +131,7 @@ void ProgramSandbox::SetSystemDirectory(const fs::path& system_directory) {
   environment["QUARVANE_SYSTEM_DIR"] = system.string();
 }
 
-Outcome ProgramSandbox::Run(const std::vector<std::string>& launcher) {
+Outcome ProgramSandbox::Run(const std::vector<std::string>& launcher, StandardOutput output) {
   std::vector<std::string> argv = launcher;
   argv.push_back((bin / "quarvane").string());
   std::vector<std::string> envp;
@@ -109,8 +142,9 @@ Outcome ProgramSandbox::Run(const std::vector<std::string>& launcher) {
   const fs::path net_log = temp.path() / "net.log";
   std::ofstream(net_log, std::ios::trunc).close();
   Outcome outcome;
-  outcome.exit_status = SpawnAndWait(argv, envp, out, err);
-  outcome.out = ReadFile(out);
+  std::string read_from_pipe;
+  outcome.exit_status = SpawnAndWait(argv, envp, output, out, err, &read_from_pipe);
+  outcome.out = output == StandardOutput::kFile ? ReadFile(out) : read_from_pipe;
   outcome.err = ReadFile(err);
   outcome.net_log = ReadFile(net_log);
   return outcome;

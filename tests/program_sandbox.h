@@ -27,7 +27,7 @@ inline const std::string kCleanPass = std::string(kBanner) + kStopped + kStarted
 
 struct Outcome {
   int exit_status = -1;  // -1 when the program did not exit normally
-  std::string out;       // standard output
+  std::string out;       // standard output (for a pipe, what was read of it)
   std::string err;       // standard error
   std::string net_log;   // one line per "net" command: "net stop cryptsvc"
 };
@@ -37,13 +37,22 @@ struct Outcome {
 using Snapshot = std::map<std::string, std::string>;
 Snapshot TakeSnapshot(const std::filesystem::path& folder);
 
+// Where the program's standard output goes.
+enum class StandardOutput {
+  kFile,                  // a file, read into Outcome::out
+  kPipeClosedAfterLine1,  // a pipe whose reader closes after the first line
+  kFullDisk,              // /dev/full: every write fails
+  kClosed,                // no descriptor at all
+};
+
 class ProgramSandbox {
  public:
   ProgramSandbox();
 
   // Runs the program, after `launcher` when one is given (such as a command
   // that changes the user), with `environment` as its whole environment.
-  Outcome Run(const std::vector<std::string>& launcher = {});
+  Outcome Run(const std::vector<std::string>& launcher = {},
+              StandardOutput output = StandardOutput::kFile);
 
   // Points the program at another system folder, which it makes.
   void SetSystemDirectory(const std::filesystem::path& system);

@@ -88,6 +88,21 @@ TEST_F(QuarvaneProcessTest, FailedStartIsReportedBeforeTheClosingLine) {
   EXPECT_EQ(TakeSnapshot(sandbox_.root), (Snapshot{{kStrayUpper + ".old", "dir"}}));
 }
 
+// As on Windows, output that cannot be written is lost, and nothing else.
+TEST_F(QuarvaneProcessTest, OutputThatCannotBeWrittenDoesNotCutTheRunShort) {
+  for (StandardOutput output : {StandardOutput::kPipeClosedAfterLine1, StandardOutput::kFullDisk,
+                                StandardOutput::kClosed}) {
+    sandbox_.Folder(kStrayUpper);
+
+    const Outcome outcome = sandbox_.Run({}, output);
+
+    EXPECT_EQ(outcome.exit_status, 0) << static_cast<int>(output);
+    EXPECT_EQ(outcome.net_log, "net stop cryptsvc\nnet start cryptsvc\n");
+    EXPECT_EQ(TakeSnapshot(sandbox_.root), (Snapshot{{kStrayUpper + ".old", "dir"}}));
+    fs::remove(sandbox_.root / (kStrayUpper + ".old"));
+  }
+}
+
 // Overlong system directories are among the fault tests.
 TEST_F(QuarvaneProcessTest, UnknownSystemDirectoryFailsWithoutACommand) {
   sandbox_.Folder(kStrayUpper);

@@ -7,8 +7,11 @@
 //   listed and handed back to the file system unchanged.
 // - The command interpreter knows "ren" and runs anything else from PATH.
 // - Console output is UTF-8 whatever the locale.
+// - As on Windows, writing to a pipe whose reader has gone fails instead of
+//   ending the process, for the program and for the commands it starts.
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -280,6 +283,10 @@ int RunExternal(const std::vector<std::wstring>& words) {
 
 class PosixPlatform : public Platform {
  public:
+  // An ignored SIGPIPE stays ignored in the commands started later, so they
+  // too see a failed write rather than being killed.
+  PosixPlatform() { signal(SIGPIPE, SIG_IGN); }
+
   unsigned SystemDirectory(wchar_t* buffer, unsigned size) override {
     const char* value = std::getenv("QUARVANE_SYSTEM_DIR");
     if (value == nullptr || *value == '\0') return 0;
