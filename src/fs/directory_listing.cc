@@ -7,7 +7,9 @@
 namespace quarvane {
 namespace {
 
-bool IsDotEntry(const std::wstring& name) { return name == L"." || name == L".."; }
+bool IsDotEntry(const std::wstring& name) {
+  return name[0] == L'.' && (name.size() == 1 || (name.size() == 2 && name[1] == L'.'));
+}
 
 // Hands every entry of `directory` but "." and ".." to `visit`, in the order
 // the platform delivers them, until `visit` returns false; the listing is

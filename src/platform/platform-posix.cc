@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <cwctype>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,20 +72,26 @@ bool DecodeUtf8Sequence(std::string_view bytes, std::size_t* pos, char32_t* code
   return true;
 }
 
-// Replaces `*text` with the wide text of `bytes`, reusing its storage.
+// Replaces `*text` with the wide text of `bytes`, reusing its storage. ASCII,
+// which is what catalog names are, takes the short path.
 void DecodeBytes(std::string_view bytes, std::wstring* text) {
-  text->clear();
+  text->resize(bytes.size());  // never more characters than bytes
+  wchar_t* out = text->data();
   std::size_t pos = 0;
   while (pos < bytes.size()) {
+    const unsigned char b = bytes[pos];
     char32_t code_point;
-    if (DecodeUtf8Sequence(bytes, &pos, &code_point)) {
-      text->push_back(static_cast<wchar_t>(code_point));
+    if (b < 0x80) {
+      *out++ = b;
+      ++pos;
+    } else if (DecodeUtf8Sequence(bytes, &pos, &code_point)) {
+      *out++ = static_cast<wchar_t>(code_point);
     } else {
-      text->push_back(
-          static_cast<wchar_t>(kEscapedByteBase + static_cast<unsigned char>(bytes[pos])));
+      *out++ = static_cast<wchar_t>(kEscapedByteBase + b);
       ++pos;
     }
   }
+  text->resize(static_cast<std::size_t>(out - text->data()));
 }
 
 void AppendUtf8(char32_t c, std::string* bytes) {
@@ -119,10 +126,18 @@ bool AppendEncoded(wchar_t c, std::string* bytes) {
 }
 
 // The bytes of `text` as a C string for a system call; false when some
-// character has no bytes, or is a zero that would cut the string short.
-bool ToCString(const std::wstring& text, std::string* bytes) {
-  bytes->clear();
-  for (wchar_t c : text) {
+// character has no bytes, or is a zero that would cut the string short. The
+// ASCII part, usually all of it, is copied byte for byte.
+bool ToCString(std::wstring_view text, std::string* bytes) {
+  bytes->resize(text.size());
+  std::size_t ascii = 0;
+  for (; ascii < text.size(); ++ascii) {
+    const auto value = static_cast<char32_t>(text[ascii]);
+    if (value == 0 || value >= 0x80) break;
+    (*bytes)[ascii] = static_cast<char>(value);
+  }
+  bytes->resize(ascii);
+  for (wchar_t c : text.substr(ascii)) {
     if (c == L'\0' || !AppendEncoded(c, bytes)) return false;
   }
   return true;
@@ -130,7 +145,7 @@ bool ToCString(const std::wstring& text, std::string* bytes) {
 
 // The path the file system knows for a path the program built: backslashes
 // become slashes. False when the text cannot name a file.
-bool ToNativePath(const std::wstring& path, std::string* native) {
+bool ToNativePath(std::wstring_view path, std::string* native) {
   if (!ToCString(path, native)) return false;
   for (char& c : *native) {
     if (c == '\\') c = '/';
@@ -279,6 +294,8 @@ int RunExternal(const std::vector<std::wstring>& words) {
   return 128 + WTERMSIG(status);
 }
 
+wchar_t AsciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? c + (L'a' - L'A') : c; }
+
 // ---- The platform --------------------------------------------------------
 
 class PosixPlatform : public Platform {
@@ -304,7 +321,8 @@ class PosixPlatform : public Platform {
     if (pattern.size() < suffix || pattern.compare(pattern.size() - suffix, suffix, kEveryEntry))
       return nullptr;
     std::string directory;
-    if (!ToNativePath(pattern.substr(0, pattern.size() - suffix), &directory)) return nullptr;
+    const std::wstring_view folder(pattern.data(), pattern.size() - suffix);
+    if (!ToNativePath(folder, &directory)) return nullptr;
     if (directory.empty()) directory = ".";
     const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return nullptr;
@@ -335,8 +353,21 @@ Platform& NativePlatform() {
   return platform;
 }
 
+// Folds each character as wcscasecmp does, over the whole text. The program
+// never sets a locale, so it runs in the C locale, where towlower changes
+// only A to Z among ASCII characters; ASCII is folded here without a call.
 bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b) {
-  return a.size() == b.size() && wcscasecmp(a.c_str(), b.c_str()) == 0;
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const wchar_t x = a[i];
+    const wchar_t y = b[i];
+    if (x == y) continue;
+    const bool ascii = static_cast<char32_t>(x) < 0x80 && static_cast<char32_t>(y) < 0x80;
+    if (ascii ? AsciiLower(x) != AsciiLower(y) : std::towlower(x) != std::towlower(y)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace quarvane

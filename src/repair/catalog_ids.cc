@@ -1,5 +1,6 @@
 #include "repair/catalog_ids.h"
 
+#include <array>
 #include <cwctype>
 #include <iomanip>
 #include <iterator>
@@ -29,6 +30,19 @@ constexpr std::size_t kGuidTextLength = std::size(kGuidTemplate) - 1;
 
 bool IsGuidPunctuation(wchar_t c) { return c == L'{' || c == L'-' || c == L'}'; }
 
+// ASCII characters that every runtime's iswxdigit accepts: 0-9, A-F, a-f.
+constexpr std::array<bool, 0x80> kAsciiHexDigits = [] {
+  std::array<bool, 0x80> table{};
+  for (const char* digit = "0123456789ABCDEFabcdef"; *digit; ++digit) table[*digit] = true;
+  return table;
+}();
+
+// The runtime's iswxdigit, answered without a call for ASCII.
+bool IsHexDigit(wchar_t c) {
+  const auto code = static_cast<std::uint32_t>(c);
+  return code < kAsciiHexDigits.size() ? kAsciiHexDigits[code] : std::iswxdigit(c) != 0;
+}
+
 }  // namespace
 
 std::wstring FormatGuid(const GUID& guid) {
@@ -53,8 +67,7 @@ bool IsGuidShapedName(const std::wstring& name) {
   if (name.size() != kGuidTextLength) return false;
   for (std::size_t i = 0; i < kGuidTextLength; ++i) {
     const wchar_t expected = kGuidTemplate[i];
-    const bool fits =
-        IsGuidPunctuation(expected) ? name[i] == expected : std::iswxdigit(name[i]) != 0;
+    const bool fits = IsGuidPunctuation(expected) ? name[i] == expected : IsHexDigit(name[i]);
     if (!fits) return false;
   }
   return true;

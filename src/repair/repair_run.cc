@@ -54,8 +54,11 @@ void RenameStrayFolders(Platform& platform, const std::wstring& catalog_root) {
 
 bool IsStrayCatalogFolder(Platform& platform, const std::wstring& catalog_root,
                           const std::wstring& name) {
-  return IsGuidShapedName(name) && !IsReservedCatalogId(name) &&
-         IsDirectoryEmpty(platform, catalog_root + name + L"\\");
+  if (!IsGuidShapedName(name) || IsReservedCatalogId(name)) return false;
+  std::wstring folder;
+  folder.reserve(catalog_root.size() + name.size() + 1);
+  folder.append(catalog_root).append(name).append(L"\\");
+  return IsDirectoryEmpty(platform, folder);
 }
 
 std::wstring RenameCommand(const std::wstring& catalog_root, const std::wstring& name) {
