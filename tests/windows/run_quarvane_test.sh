@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Quarvane.exe end to end under Wine, against Wine's own command interpreter,
 # "net" and service manager, with a stand-in cryptsvc service.
-# Usage: run_quarvane_test.sh CASE QUARVANE_EXE (in the prefix wine.sh set up)
+# Usage: run_quarvane_test.sh CASE QUARVANE_EXE PLANTED_EXE (in the prefix wine.sh
+# set up); PLANTED_EXE is a program that leaves a marker when it runs.
 set -euo pipefail
 source "$(dirname "$0")/wine.sh"
 
 case_name=$1
 exe=$2
+planted_exe=$3
+planted_folder=$drive_c/quarvane-planted
+windows_planted_folder='C:\quarvane-planted'
 catroot=$drive_c/windows/system32/catroot
 windows_catroot='C:\windows\system32\catroot'
 
@@ -39,7 +43,7 @@ service_state() {
 
 # A clean catalog folder and a running service that starts normally.
 reset() {
-  rm -rf "$catroot" "$service_folder/fail-start"
+  rm -rf "$catroot" "$service_folder/fail-start" "$planted_folder"
   mkdir -p "$catroot"
   [ "$(service_state)" = RUNNING ] || wine_run net-start net start cryptsvc ||
     fail "cannot start the stand-in service: $(cat "$wine_logs/net-start.out")"
@@ -47,9 +51,11 @@ reset() {
 
 listing() { (cd "$catroot" && find . -mindepth 1 | sort); }
 
+# Runs Quarvane.exe, or the Windows command given.
 run_quarvane() {
   local status=0
-  wine_run quarvane "$exe" || status=$?
+  [ $# -gt 0 ] || set -- "$exe"
+  wine_run quarvane "$@" || status=$?
   [ "$status" -eq 0 ] || fail "exit status $status"
   output=$(tr -d '\r' <"$wine_logs/quarvane.out")
   echo "$output"
@@ -156,6 +162,59 @@ $stopped
 $started
 Quarvane successfully!"
   expect_listing "$(printf '%s\n' ./Catalogs "./${reserved[0]}" | sort)"
+  expect_service RUNNING
+}
+
+# A net.bat in the planted folder that notes each time it runs, and claims
+# success.
+plant_net_bat() {
+  mkdir -p "$planted_folder"
+  printf '@echo planted net %%*\r\n@echo %%* >> %s\\net.bat.ran\r\n@exit /b 0\r\n' \
+    "$windows_planted_folder" >"$planted_folder/net.bat"
+}
+
+expect_nothing_planted_ran() {
+  local ran
+  ran=$(cd "$planted_folder" && cat ./*.ran 2>/dev/null) || true
+  [ -z "$ran" ] || fail "a planted program ran: $ran"
+}
+
+# Started from a folder that also holds a net.bat, as a download folder can.
+planted_net_in_launch_folder() {
+  mkdir "$catroot/$stray_upper"
+  plant_net_bat
+  cp "$exe" "$planted_folder/Quarvane.exe"
+
+  cd "$planted_folder"
+  run_quarvane Quarvane.exe
+  cd - >/dev/null
+
+  expect_output "$banner
+$stopped
+$started
+Quarvane successfully!"
+  expect_nothing_planted_ran
+  expect_listing "./$stray_upper.old"
+  expect_service RUNNING
+}
+
+# Started by a Windows parent whose environment names a planted interpreter
+# and sends cmd's search for "net" to a planted net.bat.
+planted_environment() {
+  mkdir "$catroot/$stray_upper"
+  plant_net_bat
+  cp "$planted_exe" "$planted_folder/cmd.exe"
+  cp "$exe" "$service_folder/Quarvane.exe"
+
+  run_quarvane cmd /c "set COMSPEC=$windows_planted_folder\\cmd.exe&& set PATHEXT=.BAT&& \
+set PATH=$windows_planted_folder;%PATH%&& C:\\quarvane-test\\Quarvane.exe"
+
+  expect_output "$banner
+$stopped
+$started
+Quarvane successfully!"
+  expect_nothing_planted_ran
+  expect_listing "./$stray_upper.old"
   expect_service RUNNING
 }
 
