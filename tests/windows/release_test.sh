@@ -6,7 +6,7 @@
 #   signed        a build with a fresh self-signed certificate verifies, and its
 #                 version record and manifest are those of the unsigned build
 #   refusals      a half-given or unreadable certificate stops the signing
-#   package       cpack makes Quarvane-<version>-win32.zip with the three files
+#   package       cpack makes Quarvane-<version>-win32.zip with the four files
 set -euo pipefail
 case_name=$1
 source_dir=$2
@@ -115,12 +115,17 @@ package() {
   [ -f "$zip" ] || fail "no $zip"
   mkdir "$work/unpacked"
   (cd "$work/unpacked" && cmake -E tar xf "$zip")
-  [ "$(cd "$work/unpacked" && ls | tr '\n' ' ')" = "Quarvane.exe README.md SHA256SUMS " ] ||
+  local files="Quarvane.exe README.md SHA256SUMS THIRD-PARTY-NOTICES.txt"
+  [ "$(cd "$work/unpacked" && ls | tr '\n' ' ')" = "$files " ] ||
     fail "the package holds: $(ls "$work/unpacked")"
   (cd "$work/unpacked" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
-  [ "$(wc -l <"$work/unpacked/SHA256SUMS")" -eq 2 ] || fail "SHA256SUMS does not list both files"
+  [ "$(cut -d' ' -f3 "$work/unpacked/SHA256SUMS" | tr '\n' ' ')" = \
+    "Quarvane.exe README.md THIRD-PARTY-NOTICES.txt " ] || fail "SHA256SUMS does not list all three"
+  grep -q '^winpthreads' "$work/unpacked/THIRD-PARTY-NOTICES.txt" &&
+    grep -q '^MinGW-w64 runtime' "$work/unpacked/THIRD-PARTY-NOTICES.txt" ||
+    fail "THIRD-PARTY-NOTICES.txt does not name winpthreads and the MinGW-w64 runtime"
   cmp -s "$work/unpacked/Quarvane.exe" "$built_exe" || fail "the package holds another Quarvane.exe"
-  echo "$(basename "$zip"): Quarvane.exe, README.md, SHA256SUMS; sums match"
+  echo "$(basename "$zip"): $files; sums match"
 }
 
 "$case_name"
