@@ -23,6 +23,7 @@
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -155,13 +156,27 @@ bool ToNativePath(std::wstring_view path, std::string* native) {
 
 // ---- Directory listing ---------------------------------------------------
 
+// A buffer that one read of a directory fills with entries.
+struct Batch {
+  alignas(dirent64) char bytes[32 * 1024];
+};
+
+// The buffer of the listing closed last, kept for the next one: the run lists
+// one candidate folder after another, and a buffer this size is dear to
+// allocate and free each time.
+std::unique_ptr<Batch> spare_batch;
+
 // Reads the directory's entries in batches straight from the kernel: one
 // open, the reads, one close, and nothing more for an entry whose type the
 // directory gives.
 class PosixListing : public Listing {
  public:
-  explicit PosixListing(int fd) : fd_(fd) {}
-  ~PosixListing() override { close(fd_); }
+  explicit PosixListing(int fd)
+      : fd_(fd), batch_(spare_batch ? std::move(spare_batch) : std::make_unique<Batch>()) {}
+  ~PosixListing() override {
+    close(fd_);
+    if (!spare_batch) spare_batch = std::move(batch_);
+  }
   PosixListing(const PosixListing&) = delete;
   PosixListing& operator=(const PosixListing&) = delete;
 
@@ -172,7 +187,7 @@ class PosixListing : public Listing {
       next_ = 0;
       end_ = static_cast<std::size_t>(read);
     }
-    const auto* d = reinterpret_cast<const dirent64*>(batch_ + next_);
+    const auto* d = reinterpret_cast<const dirent64*>(batch_->bytes + next_);
     next_ += d->d_reclen;
     DecodeBytes(d->d_name, &entry->name);
     entry->attributes = IsDirectory(*d) ? kFileAttributeDirectory : 0;
@@ -183,7 +198,7 @@ class PosixListing : public Listing {
   ssize_t ReadBatch() {
     ssize_t read;
     do {
-      read = getdents64(fd_, batch_, sizeof batch_);
+      read = getdents64(fd_, batch_->bytes, sizeof batch_->bytes);
     } while (read < 0 && errno == EINTR);
     return read;
   }
@@ -197,7 +212,7 @@ class PosixListing : public Listing {
   }
 
   int fd_;
-  alignas(dirent64) char batch_[32 * 1024];
+  std::unique_ptr<Batch> batch_;
   std::size_t next_ = 0;
   std::size_t end_ = 0;
 };
