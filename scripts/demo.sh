@@ -26,7 +26,10 @@ mkdir 'Catalogs' 'not-a-guid'                            # not GUIDs: kept
 touch '{4E5F6071-4444-4444-8444-44444444444E}'          # a file, not a folder: kept
 cd - >/dev/null
 
-show_catroot() { (cd "$catroot" && find . -mindepth 1 | sort | sed 's|^\./|  |'); }
+# Every entry of the catalog folder, a folder with a trailing "/".
+show_catroot() {
+  (cd "$catroot" && find . -mindepth 1 \( -type d -printf '  %P/\n' -o -printf '  %P\n' \) | sort)
+}
 
 echo "== $catroot before:"
 show_catroot
