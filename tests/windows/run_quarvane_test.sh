@@ -173,10 +173,18 @@ plant_net_bat() {
     "$windows_planted_folder" >"$planted_folder/net.bat"
 }
 
-expect_nothing_planted_ran() {
+# Wine's net stopped and started the service, the stray was renamed, and no
+# planted program left its marker.
+expect_only_real_tools_ran() {
+  expect_output "$banner
+$stopped
+$started
+Quarvane successfully!"
   local ran
   ran=$(cd "$planted_folder" && cat ./*.ran 2>/dev/null) || true
   [ -z "$ran" ] || fail "a planted program ran: $ran"
+  expect_listing "./$stray_upper.old"
+  expect_service RUNNING
 }
 
 # Started from a folder that also holds a net.bat, as a download folder can.
@@ -189,13 +197,7 @@ planted_net_in_launch_folder() {
   run_quarvane Quarvane.exe
   cd - >/dev/null
 
-  expect_output "$banner
-$stopped
-$started
-Quarvane successfully!"
-  expect_nothing_planted_ran
-  expect_listing "./$stray_upper.old"
-  expect_service RUNNING
+  expect_only_real_tools_ran
 }
 
 # Started by a Windows parent whose environment names a planted interpreter
@@ -209,13 +211,7 @@ planted_environment() {
   run_quarvane cmd /c "set COMSPEC=$windows_planted_folder\\cmd.exe&& set PATHEXT=.BAT&& \
 set PATH=$windows_planted_folder;%PATH%&& C:\\quarvane-test\\Quarvane.exe"
 
-  expect_output "$banner
-$stopped
-$started
-Quarvane successfully!"
-  expect_nothing_planted_ran
-  expect_listing "./$stray_upper.old"
-  expect_service RUNNING
+  expect_only_real_tools_ran
 }
 
 reset
