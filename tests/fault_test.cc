@@ -65,7 +65,13 @@ class FaultTest : public ::testing::Test {
     return outcome;
   }
 
-  static bool CanRunAsAnotherUser() { return geteuid() == 0 && access(kSetpriv, X_OK) == 0; }
+  // Lets the program run as nobody; returns why it cannot, or "".
+  std::string OpenToNobody() {
+    if (geteuid() != 0 || access(kSetpriv, X_OK) != 0) {
+      return "needs root and setpriv to drop privileges";
+    }
+    return sandbox_.OpenToAnyone();
+  }
   static std::vector<std::string> AsNobody() {
     return {kSetpriv, "--reuid=65534", "--regid=65534", "--clear-groups"};
   }
@@ -96,7 +102,7 @@ TEST_F(FaultTest, TakenOldNameIsNeverReplacedNorMerged) {
 }
 
 TEST_F(FaultTest, CandidateThatCannotBeListedIsLeftAlone) {
-  if (!CanRunAsAnotherUser()) GTEST_SKIP() << "needs root and setpriv to drop privileges";
+  if (const std::string why = OpenToNobody(); !why.empty()) GTEST_SKIP() << why;
   sandbox_.Folder(kStrayA);
   sandbox_.Folder(kStrayB);
   fs::permissions(sandbox_.root, fs::perms::all);
@@ -109,7 +115,7 @@ TEST_F(FaultTest, CandidateThatCannotBeListedIsLeftAlone) {
 }
 
 TEST_F(FaultTest, CatalogRootThatCannotBeListedIsAnEmptyPass) {
-  if (!CanRunAsAnotherUser()) GTEST_SKIP() << "needs root and setpriv to drop privileges";
+  if (const std::string why = OpenToNobody(); !why.empty()) GTEST_SKIP() << why;
   sandbox_.Folder(kStrayA);
   fs::permissions(sandbox_.root / kStrayA, fs::perms::all);
   fs::permissions(sandbox_.root,

@@ -124,6 +124,26 @@ ProgramSandbox::ProgramSandbox() {
   SetSystemDirectory(temp.path() / "Windows" / "System32");
 }
 
+std::string ProgramSandbox::OpenToAnyone() const {
+  using fs::perms;
+  const perms searchable = perms::others_exec | perms::group_exec;
+  for (fs::path folder = temp.path().parent_path();; folder = folder.parent_path()) {
+    if ((fs::status(folder).permissions() & perms::others_exec) == perms::none) {
+      return folder.string() + " may not be searched by other users";
+    }
+    if (folder == folder.root_path()) break;
+  }
+  for (fs::path folder = system; folder != temp.path().parent_path();
+       folder = folder.parent_path()) {
+    fs::permissions(folder, searchable | perms::others_read, fs::perm_options::add);
+  }
+  fs::permissions(bin, searchable | perms::others_read, fs::perm_options::add);
+  for (const char* program : {"quarvane", "net"}) {
+    fs::permissions(bin / program, searchable | perms::others_read, fs::perm_options::add);
+  }
+  return "";
+}
+
 void ProgramSandbox::SetSystemDirectory(const fs::path& system_directory) {
   system = system_directory;
   root = system / "catroot";

@@ -54,6 +54,11 @@ class ProgramSandbox {
   Outcome Run(const std::vector<std::string>& launcher = {},
               StandardOutput output = StandardOutput::kFile);
 
+  // Lets any user run the program and "net" and reach the catalog folder's
+  // parent. Returns why that cannot be, or "" when it can: a folder above the
+  // sandbox that other users may not search.
+  std::string OpenToAnyone() const;
+
   // Points the program at another system folder, which it makes.
   void SetSystemDirectory(const std::filesystem::path& system);
 
