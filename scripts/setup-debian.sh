@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian, when it is missing: the
 # C++ tools, clang with libFuzzer and valgrind for the Linux builds, Ansible
-# and ansible-lint for the deployment playbook, and MinGW-w64, Wine and
-# osslsigncode for the Windows build and its release (left out when
-# QUARVANE_SKIP_WINDOWS_TESTS=1). As root it installs them
-# with apt-get; otherwise it names the packages and stops.
+# and ansible-lint for the deployment playbook, and MinGW-w64 and Wine, both
+# 32- and 64-bit, and osslsigncode for the Windows builds and the release
+# (left out when QUARVANE_SKIP_WINDOWS_TESTS=1). As root it installs them with
+# apt-get; otherwise it names the packages and stops.
 set -euo pipefail
 
 # Usage: setup-debian.sh [demo]; "demo" needs only what builds the Linux program.
@@ -13,7 +13,9 @@ if [ "${1:-}" != demo ]; then
   packages+=(googletest libgtest-dev file clang libclang-rt-14-dev valgrind ansible ansible-lint)
 fi
 if [ "${1:-}" != demo ] && [ "${QUARVANE_SKIP_WINDOWS_TESTS:-0}" != 1 ]; then
-  packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 osslsigncode openssl)
+  # wine32 installs on any amd64 machine, though only some kernels run it.
+  packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64
+    binutils-mingw-w64-x86-64 wine wine32:i386 wine64 osslsigncode openssl)
 fi
 
 missing=()

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the Linux build (with memcheck), the
 # same tests under AddressSanitizer and UndefinedBehaviorSanitizer, bounded
-# libFuzzer runs, then Quarvane.exe and its tests under Wine (skipped only
-# with QUARVANE_SKIP_WINDOWS_TESTS=1).
+# libFuzzer runs, then the Windows builds and their tests under Wine: the
+# 32-bit Quarvane.exe in a 32-bit prefix and under WoW64 in a 64-bit one, with
+# the release checks, and a 64-bit build in a 64-bit prefix (all skipped only
+# with QUARVANE_SKIP_WINDOWS_TESTS=1). Where this machine runs no 32-bit
+# program, the 32-bit build's tests that run a Windows program are skipped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,6 +24,21 @@ run_preset linux-fuzz
 if [ "${QUARVANE_SKIP_WINDOWS_TESTS:-0}" = 1 ]; then
   echo
   echo "Windows tests SKIPPED (QUARVANE_SKIP_WINDOWS_TESTS=1): Quarvane.exe was neither built nor tested."
-else
-  run_preset windows-i686
+  exit 0
 fi
+
+if no_32bit=$(bash scripts/runs-32bit-programs.sh); then
+  i686_result="ran: unit, resource and whole-run tests in a 32-bit prefix (wine.*) and under WoW64
+  in a 64-bit prefix (wow64.*), the executable checks and the release (release.*)"
+else
+  echo "windows-i686: $no_32bit; its tests that run a Windows program will show as skipped."
+  i686_result="ran: the executable checks and the release (release.*);
+  SKIPPED: the tests that run a Windows program (wine.*, wow64.*): $no_32bit"
+fi
+run_preset windows-i686
+run_preset windows-x86_64
+
+echo
+echo "Windows test sets:"
+echo "windows-i686 (the released Quarvane.exe) $i686_result"
+echo "windows-x86_64 ran: unit, resource and whole-run tests in a 64-bit prefix (wine.*), the executable checks"

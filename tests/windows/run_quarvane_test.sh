@@ -12,6 +12,8 @@ planted_exe=$3
 planted_folder=$drive_c/quarvane-planted
 windows_planted_folder='C:\quarvane-planted'
 catroot=$drive_c/windows/system32/catroot
+# A 32-bit program's System32 on 64-bit Windows, all but its catroot folders.
+wow64_catroot=$drive_c/windows/syswow64/catroot
 windows_catroot='C:\windows\system32\catroot'
 
 banner="Quarvane.exe will fix an installation error of Vantesquill.
@@ -43,13 +45,16 @@ service_state() {
 
 # A clean catalog folder and a running service that starts normally.
 reset() {
-  rm -rf "$catroot" "$service_folder/fail-start" "$planted_folder"
+  rm -rf "$catroot" "$wow64_catroot" "$service_folder/fail-start" "$planted_folder"
   mkdir -p "$catroot"
   [ "$(service_state)" = RUNNING ] || wine_run net-start net start cryptsvc ||
     fail "cannot start the stand-in service: $(cat "$wine_logs/net-start.out")"
 }
 
 listing() { (cd "$catroot" && find . -mindepth 1 | sort); }
+
+# Every entry under FOLDER with its type, mode and modification time.
+snapshot() { (cd "$1" && find . -printf '%p %y %m %T@\n' | sort); }
 
 # Runs Quarvane.exe, or the Windows command given.
 run_quarvane() {
@@ -93,6 +98,12 @@ strays_renamed_and_the_rest_left_alone() {
   local expected
   expected=$(listing | sed -e "s|^\./$stray_upper\$|./$stray_upper.old|" \
     -e "s|^\./$stray_lower\$|./$stray_lower.old|" | sort)
+  # The redirected catalog folder a 64-bit prefix also has: never looked at.
+  local wow64_before=
+  if [ "$WINEARCH" = win64 ]; then
+    mkdir -p "$wow64_catroot/$stray_upper"
+    wow64_before=$(snapshot "$wow64_catroot")
+  fi
 
   run_quarvane
 
@@ -102,6 +113,10 @@ $started
 Quarvane successfully!"
   expect_listing "$expected"
   expect_service RUNNING
+  if [ "$WINEARCH" = win64 ]; then
+    [ "$(snapshot "$wow64_catroot")" = "$wow64_before" ] || fail "syswow64\\catroot changed:
+$(diff <(echo "$wow64_before") <(snapshot "$wow64_catroot"))"
+  fi
 }
 
 existing_old_name_survives() {

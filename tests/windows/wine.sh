@@ -6,13 +6,30 @@
 #   wine.sh cleanup             stop the server and remove the prefix
 #   wine.sh run EXE [ARGS...]   run a Windows program; its exit status is the result
 #
+# QUARVANE_WINE_ARCH is the prefix's kind: win32 (the default) or win64, where
+# 32-bit programs run under WoW64 as on 64-bit Windows. When
+# QUARVANE_WINE_NEEDS_32BIT=1 (the tests run a 32-bit program) and this machine
+# runs no 32-bit program, each command says so and exits 77, which the tests
+# report as skipped.
+#
 # Sourced, it only sets up the environment and the helpers below.
 set -euo pipefail
 
 : "${QUARVANE_WINE_PREFIX:?QUARVANE_WINE_PREFIX names the Wine prefix}"
-export WINEPREFIX=$QUARVANE_WINE_PREFIX WINEARCH=win32 WINEDEBUG=-all
+export WINEPREFIX=$QUARVANE_WINE_PREFIX WINEARCH=${QUARVANE_WINE_ARCH:-win32} WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installers
 export LC_ALL=C.UTF-8
+
+if ! why=$(bash "$(dirname "${BASH_SOURCE[0]}")/../../scripts/runs-32bit-programs.sh"); then
+  if [ "${QUARVANE_WINE_NEEDS_32BIT:-0}" = 1 ]; then
+    echo "skipped: $why"
+    exit 77
+  fi
+  # Debian's wine prefers the 32-bit loader whenever it is installed, even
+  # where it cannot run; a 64-bit prefix needs only the 64-bit one.
+  export WINELOADER=/usr/lib/wine/wine64
+fi
+wine_loader=${WINELOADER:-wine}
 
 wine_logs=${QUARVANE_WINE_LOGS:-$WINEPREFIX/../wine-logs}
 mkdir -p "$wine_logs"
@@ -25,7 +42,7 @@ service_folder=$drive_c/quarvane-test
 wine_run() {
   local name=$1 status=0
   shift
-  wine "$@" >"$wine_logs/$name.out" 2>"$wine_logs/$name.err" || status=$?
+  "$wine_loader" "$@" >"$wine_logs/$name.out" 2>"$wine_logs/$name.err" || status=$?
   return "$status"
 }
 
@@ -34,7 +51,7 @@ setup() {
   wineserver -k 2>/dev/null || true
   rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
-  wineboot -i >"$wine_logs/wineboot.log" 2>&1
+  "$wine_loader" wineboot -i >"$wine_logs/wineboot.log" 2>&1
   wineserver -w
   # Wine stops services when its server exits: keep one up until cleanup.
   wineserver -p </dev/null >/dev/null 2>&1
