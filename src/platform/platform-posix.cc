@@ -2,9 +2,8 @@
 //
 // - The system directory is the path in QUARVANE_SYSTEM_DIR.
 // - A backslash in a path is a folder separator; "*.*" means every entry.
-// - File names are bytes. They become wide text as UTF-8, and every byte that
-//   is not part of valid UTF-8 becomes U+DC80 + byte, so that any name can be
-//   listed and handed back to the file system unchanged.
+// - File names are bytes, carried as wide text by posix/name_codec.h so that
+//   any name can be listed and handed back to the file system unchanged.
 // - The command interpreter knows "ren" and runs anything else from PATH.
 // - Console output is UTF-8 whatever the locale.
 // - As on Windows, writing to a pipe whose reader has gone fails instead of
@@ -13,7 +12,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,120 +27,15 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/entry_type.h"
+#include "platform/posix/name_codec.h"
 
 extern char** environ;
 
 namespace quarvane {
 namespace {
 
-// ---- Text: wide text <-> bytes -------------------------------------------
-
-constexpr char32_t kEscapedByteBase = 0xDC00;  // U+DC80..U+DCFF hold bytes 0x80..0xFF
-constexpr char kReplacementCharacter[] = "\xEF\xBF\xBD";
-
-bool IsContinuationByte(unsigned char b) { return (b & 0xC0) == 0x80; }
-
-// Decodes one UTF-8 sequence at `bytes[*pos]`, advancing `*pos`. Returns false
-// for anything that is not the shortest encoding of a Unicode scalar value.
-bool DecodeUtf8Sequence(std::string_view bytes, std::size_t* pos, char32_t* code_point) {
-  const unsigned char lead = bytes[*pos];
-  std::size_t length;
-  char32_t value;
-  char32_t minimum;
-  if (lead < 0x80) {
-    length = 1, value = lead, minimum = 0;
-  } else if ((lead & 0xE0) == 0xC0) {
-    length = 2, value = lead & 0x1F, minimum = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, value = lead & 0x0F, minimum = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, value = lead & 0x07, minimum = 0x10000;
-  } else {
-    return false;
-  }
-  if (bytes.size() - *pos < length) return false;
-  for (std::size_t i = 1; i < length; ++i) {
-    const unsigned char b = bytes[*pos + i];
-    if (!IsContinuationByte(b)) return false;
-    value = (value << 6) | (b & 0x3F);
-  }
-  const bool is_surrogate = value >= 0xD800 && value <= 0xDFFF;
-  if (value < minimum || value > 0x10FFFF || is_surrogate) return false;
-  *pos += length;
-  *code_point = value;
-  return true;
-}
-
-// Replaces `*text` with the wide text of `bytes`, reusing its storage. ASCII,
-// which is what catalog names are, takes the short path.
-void DecodeBytes(std::string_view bytes, std::wstring* text) {
-  text->resize(bytes.size());  // never more characters than bytes
-  wchar_t* out = text->data();
-  std::size_t pos = 0;
-  while (pos < bytes.size()) {
-    const unsigned char b = bytes[pos];
-    char32_t code_point;
-    if (b < 0x80) {
-      *out++ = b;
-      ++pos;
-    } else if (DecodeUtf8Sequence(bytes, &pos, &code_point)) {
-      *out++ = static_cast<wchar_t>(code_point);
-    } else {
-      *out++ = static_cast<wchar_t>(kEscapedByteBase + b);
-      ++pos;
-    }
-  }
-  text->resize(static_cast<std::size_t>(out - text->data()));
-}
-
-void AppendUtf8(char32_t c, std::string* bytes) {
-  if (c < 0x80) {
-    bytes->push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    bytes->push_back(static_cast<char>(0xC0 | (c >> 6)));
-    bytes->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    bytes->push_back(static_cast<char>(0xE0 | (c >> 12)));
-    bytes->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    bytes->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    bytes->push_back(static_cast<char>(0xF0 | (c >> 18)));
-    bytes->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    bytes->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    bytes->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
-// Appends the bytes that `c` stands for; false when it stands for none (a
-// surrogate that holds no byte, or a value beyond Unicode).
-bool AppendEncoded(wchar_t c, std::string* bytes) {
-  const auto value = static_cast<char32_t>(c);
-  if (value >= kEscapedByteBase + 0x80 && value <= kEscapedByteBase + 0xFF) {
-    bytes->push_back(static_cast<char>(value - kEscapedByteBase));
-    return true;
-  }
-  if ((value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF) return false;
-  AppendUtf8(value, bytes);
-  return true;
-}
-
-// The bytes of `text` as a C string for a system call; false when some
-// character has no bytes, or is a zero that would cut the string short. The
-// ASCII part, usually all of it, is copied byte for byte.
-bool ToCString(std::wstring_view text, std::string* bytes) {
-  bytes->resize(text.size());
-  std::size_t ascii = 0;
-  for (; ascii < text.size(); ++ascii) {
-    const auto value = static_cast<char32_t>(text[ascii]);
-    if (value == 0 || value >= 0x80) break;
-    (*bytes)[ascii] = static_cast<char>(value);
-  }
-  bytes->resize(ascii);
-  for (wchar_t c : text.substr(ascii)) {
-    if (c == L'\0' || !AppendEncoded(c, bytes)) return false;
-  }
-  return true;
-}
+// ---- Paths ---------------------------------------------------------------
 
 // The path the file system knows for a path the program built: backslashes
 // become slashes. False when the text cannot name a file.
@@ -190,7 +83,7 @@ class PosixListing : public Listing {
     const auto* d = reinterpret_cast<const dirent64*>(batch_->bytes + next_);
     next_ += d->d_reclen;
     DecodeBytes(d->d_name, &entry->name);
-    entry->attributes = IsDirectory(*d) ? kFileAttributeDirectory : 0;
+    entry->attributes = IsDirectoryEntry(fd_, d->d_name, d->d_type) ? kFileAttributeDirectory : 0;
     return FindStep::kEntry;
   }
 
@@ -201,14 +94,6 @@ class PosixListing : public Listing {
       read = getdents64(fd_, batch_->bytes, sizeof batch_->bytes);
     } while (read < 0 && errno == EINTR);
     return read;
-  }
-
-  // The entry's own type where the directory gives it; a link counts as what
-  // it points to, and one that points nowhere as a file.
-  bool IsDirectory(const dirent64& d) const {
-    if (d.d_type != DT_LNK && d.d_type != DT_UNKNOWN) return d.d_type == DT_DIR;
-    struct stat target;
-    return fstatat(fd_, d.d_name, &target, 0) == 0 && S_ISDIR(target.st_mode);
   }
 
   int fd_;
@@ -312,6 +197,8 @@ int RunExternal(const std::vector<std::wstring>& words) {
 wchar_t AsciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? c + (L'a' - L'A') : c; }
 
 // ---- The platform --------------------------------------------------------
+
+constexpr char kReplacementCharacter[] = "\xEF\xBF\xBD";
 
 class PosixPlatform : public Platform {
  public:
