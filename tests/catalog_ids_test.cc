@@ -57,6 +57,8 @@ TEST(IsGuidShapedNameTest, RejectsEverythingElse) {
            L"{0123456G-89AB-CDEF-0123-456789ABCDEF}",
            L"(01234567-89AB-CDEF-0123-456789ABCDEF)",  // not braces
            L"{01234567-89AB-CDEF-0123-456789ABCDEF)",
+           L"[01234567-89AB-CDEF-0123-456789ABCDEF}",  // only the opening brace wrong
+           L"001234567-89AB-CDEF-0123-456789ABCDEF}",
            L"{0123456-789AB-CDEF-0123-456789ABCDEF}",  // hyphen one place early
            L"{01234567-89ABC-DEF-0123-456789ABCDEF}",  // hyphen one place late
            L"{01234567-89AB-CDEF-01234-56789ABCDEF}", L"{01234567 89AB CDEF 0123 456789ABCDEF}",

@@ -1,5 +1,6 @@
 // Faults and hostile input: after each run the whole tree must differ from
 // the tree before by the intended renames and nothing else.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@ const std::string kStrayA = "{AAAAAAAA-0000-0000-0000-00000000000A}";
 const std::string kStrayB = "{BBBBBBBB-0000-0000-0000-00000000000B}";
 const std::string kStrayC = "{CCCCCCCC-0000-0000-0000-00000000000C}";
 const std::string kStrayD = "{DDDDDDDD-0000-0000-0000-00000000000D}";
+const std::string kStrayE = "{EEEEEEEE-0000-0000-0000-00000000000E}";
 const char kSetpriv[] = "/usr/bin/setpriv";
 
 // `snapshot` with each of `names` (and everything below it) renamed to "<name>.old".
@@ -88,6 +90,9 @@ TEST_F(FaultTest, TakenOldNameIsNeverReplacedNorMerged) {
   sandbox_.Folder(kStrayC);
   sandbox_.File(kStrayC + ".old", "a file");
   sandbox_.Folder(kStrayD);
+  fs::create_directory(sandbox_.temp.path() / "empty");  // a link can be replaced, unlike a folder
+  fs::create_directory_symlink(sandbox_.temp.path() / "empty", sandbox_.root / kStrayE);
+  fs::create_symlink("nowhere", sandbox_.root / (kStrayE + ".old"));
 
   const Outcome outcome = RunExpectingRenames({kStrayD});
 
@@ -98,6 +103,7 @@ TEST_F(FaultTest, TakenOldNameIsNeverReplacedNorMerged) {
                                       "Command: " + sandbox_.RenameLine(kStrayA) + " failed!",
                                       "Command: " + sandbox_.RenameLine(kStrayB) + " failed!",
                                       "Command: " + sandbox_.RenameLine(kStrayC) + " failed!",
+                                      "Command: " + sandbox_.RenameLine(kStrayE) + " failed!",
                                       Lines(kStarted)[0], Lines(kSucceeded)[0]}));
 }
 
@@ -156,8 +162,26 @@ TEST_F(FaultTest, NamesThatAreNotUtf8NotAsciiOrLongAreKeptAndKeepTheirFolders) {
   sandbox_.Folder(kStrayC);
   sandbox_.Folder(kStrayC + "/" + long_name);
   sandbox_.Folder(kStrayD);
+  sandbox_.Folder(kStrayE);
+  sandbox_.File(kStrayE + "/\xc0\xae", "x");  // an overlong ".", which must not read as one
 
   RunExpectingRenames({kStrayD});
+}
+
+TEST_F(FaultTest, SystemDirectoryWhosePathIsNotUtf8FindsItsCatalogFolder) {
+  sandbox_.SetSystemDirectory(sandbox_.temp.path() / "Win\xed\xb2\x80" / "System32");
+  sandbox_.Folder(kStrayA);
+
+  RunExpectingRenames({kStrayA});
+}
+
+TEST_F(FaultTest, NetKilledByASignalIsAFailedStop) {
+  sandbox_.Folder(kStrayA);
+  std::ofstream(sandbox_.bin / "net") << "#!/bin/sh\nkill -KILL $$\n";
+
+  const Outcome outcome = RunExpectingRenames({});
+
+  EXPECT_EQ(outcome.out, std::string(kBanner) + "Quarvane failed!\n");
 }
 
 TEST_F(FaultTest, CatalogRootThatIsAFileIsAnEmptyPass) {
@@ -168,6 +192,15 @@ TEST_F(FaultTest, CatalogRootThatIsAFileIsAnEmptyPass) {
 
   EXPECT_EQ(outcome.out, kCleanPass);
   EXPECT_EQ(TakeSnapshot(sandbox_.system), (Snapshot{{"catroot", "file:not a folder"}}));
+}
+
+TEST_F(FaultTest, CatalogRootThatIsAFifoIsAnEmptyPassAtOnce) {
+  fs::remove(sandbox_.root);
+  ASSERT_EQ(mkfifo(sandbox_.root.c_str(), 0600), 0);
+
+  const Outcome outcome = sandbox_.Run({"/usr/bin/timeout", "10"});
+
+  EXPECT_EQ(outcome.out, kCleanPass);
 }
 
 TEST_F(FaultTest, CatalogRootThatIsALinkIsFollowed) {
@@ -197,7 +230,8 @@ TEST_F(FaultTest, CatalogRootOfAHundredThousandEntries) {
   EXPECT_EQ(outcome.out, kCleanPass);
 }
 
-// The walk renames while it reads the folder; every stray must still be met once.
+// Every stray is met once, and every listing is closed: the run opens one
+// listing for each of 6,000 candidates with at most 256 descriptors open.
 TEST_F(FaultTest, ThousandsOfStraysAreEachRenamedOnce) {
   std::vector<std::string> strays;
   for (int i = 0; i < 3000; ++i) {
@@ -209,7 +243,7 @@ TEST_F(FaultTest, ThousandsOfStraysAreEachRenamedOnce) {
     sandbox_.File(std::string(name) + "/catalog.cat");
   }
 
-  const Outcome outcome = RunExpectingRenames(strays);
+  const Outcome outcome = RunExpectingRenames(strays, {"/usr/bin/prlimit", "--nofile=256", "--"});
 
   EXPECT_EQ(outcome.out, kCleanPass);
 }

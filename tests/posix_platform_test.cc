@@ -1,4 +1,5 @@
 // The POSIX stand-in: what it delivers for real names, links and commands.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,11 +9,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 
 #include "fs/directory_listing.h"
 #include "platform/platform.h"
+#include "platform/posix/entry_type.h"
+#include "platform/posix/name_codec.h"
 #include "test_support.h"
 
 namespace quarvane {
@@ -89,6 +93,81 @@ TEST_F(PosixListingTest, LinksCountAsWhatTheyPointTo) {
 
   EXPECT_EQ(folders_, (NameList{L"folder", L"to-folder"}));
   EXPECT_EQ(files_, (NameList{L"dangling", L"file", L"loop", L"to-file"}));
+}
+
+// The type a directory gives is taken as given, but for links and for
+// DT_UNKNOWN, which some file systems give for every entry: those are looked up.
+TEST_F(PosixListingTest, EntryTypesAreTakenAsGivenOrLookedUp) {
+  fs::create_directory(temp_.path() / "folder");
+  MakeFile(temp_.path() / "file");
+  fs::create_directory_symlink("folder", temp_.path() / "to-folder");
+  fs::create_symlink("nowhere", temp_.path() / "dangling");
+  const int fd = open(temp_.path().c_str(), O_RDONLY | O_DIRECTORY);
+  const struct {
+    unsigned char type;
+    const char* name;
+    bool folder;
+  } entries[] = {{DT_DIR, "folder", true},        {DT_REG, "file", false},
+                 {DT_UNKNOWN, "folder", true},    {DT_UNKNOWN, "file", false},
+                 {DT_UNKNOWN, "to-folder", true}, {DT_UNKNOWN, "dangling", false},
+                 {DT_LNK, "to-folder", true},     {DT_LNK, "dangling", false}};
+  for (const auto& entry : entries) {
+    EXPECT_EQ(IsDirectoryEntry(fd, entry.name, entry.type), entry.folder)
+        << entry.name << " of type " << int{entry.type};
+  }
+  close(fd);
+}
+
+// The kernel refuses to read on in a folder removed while it was read.
+TEST_F(PosixListingTest, AReadErrorPartwayIsAFailedListingNotItsEnd) {
+  const fs::path folder = temp_.path() / "going";
+  fs::create_directory(folder);
+  for (int i = 0; i < 1000; ++i) MakeFile(folder / (std::string(200, 'n') + std::to_string(i)));
+  const std::unique_ptr<Listing> listing =
+      NativePlatform().OpenListing(FolderText(folder) + L"*.*");
+  ASSERT_NE(listing, nullptr);
+  FindData entry;
+  ASSERT_EQ(listing->FindNext(&entry), FindStep::kEntry);
+  fs::remove_all(folder);
+
+  FindStep step;
+  while ((step = listing->FindNext(&entry)) == FindStep::kEntry) {
+  }
+  EXPECT_EQ(step, FindStep::kFailed);
+}
+
+// Only the shortest encoding of a Unicode scalar value decodes; every other
+// byte is kept as an escaped byte, and every name encodes back to its bytes.
+TEST(PosixNameCodecTest, DecodesOnlyShortestScalarEncodingsAndRoundTripsAll) {
+  const struct {
+    const char* bytes;
+    std::wstring text;
+  } names[] = {
+      {"\x7F", L"\x7F"},
+      {"\xC2\x80", L"\u0080"},
+      {"\xDF\xBF", L"\u07FF"},
+      {"\xE0\xA0\x80", L"\u0800"},
+      {"\xED\x9F\xBF", L"\uD7FF"},
+      {"\xEE\x80\x80", L"\uE000"},
+      {"\xF4\x8F\xBF\xBF", L"\U0010FFFF"},
+      {"\xC0\xAE", L"\xDCC0\xDCAE"},                      // an overlong '.'
+      {"\xE0\x80\xAE", L"\xDCE0\xDC80\xDCAE"},            // the same in three bytes
+      {"\xED\xA0\x80", L"\xDCED\xDCA0\xDC80"},            // a high surrogate
+      {"\xED\xB2\x80", L"\xDCED\xDCB2\xDC80"},            // a low one
+      {"\xED\xBF\xBF", L"\xDCED\xDCBF\xDCBF"},            // U+DFFF
+      {"\xF4\x90\x80\x80", L"\xDCF4\xDC90\xDC80\xDC80"},  // beyond U+10FFFF
+      {"\xF8\x90\x80\x80", L"\xDCF8\xDC90\xDC80\xDC80"},  // lead bytes F8 to FF
+      {"\xFC\x80\x80\x80", L"\xDCFC\xDC80\xDC80\xDC80"},
+      {"\xFF", L"\xDCFF"},
+  };
+  for (const auto& name : names) {
+    std::wstring text;
+    std::string bytes;
+    DecodeBytes(name.bytes, &text);
+    EXPECT_EQ(text, name.text) << name.bytes;
+    EXPECT_TRUE(ToCString(text, &bytes));
+    EXPECT_EQ(bytes, name.bytes);
+  }
 }
 
 TEST(PosixSystemDirectoryTest, ComesFromTheEnvironmentAndMustFit) {

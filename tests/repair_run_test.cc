@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,41 @@ TEST_F(RepairRunTest, ReportsAFailedStartAndStillCompletes) {
   EXPECT_EQ(platform_.Logged(L"print: "),
             (Lines{kBanner, kRelated, L"Command: net start cryptsvc failed!\n",
                    L"Quarvane successfully!\n"}));
+}
+
+// -1 is what _wsystem gives when the command interpreter cannot run at all.
+TEST_F(RepairRunTest, ANegativeResultIsAFailedCommand) {
+  platform_.AddFolder(kRoot, kStrayA);
+  platform_.command_results[Ren(kStrayA)] = -1;
+  platform_.command_results[L"net start cryptsvc"] = -1;
+  FakePlatform not_stopped;
+  not_stopped.system_directory = kSystem;
+  not_stopped.command_results[L"net stop cryptsvc"] = -1;
+
+  Run();
+  RunCatalogRepair(not_stopped);
+
+  EXPECT_EQ(platform_.Logged(L"print: "),
+            (Lines{kBanner, kRelated, L"Command: " + Ren(kStrayA) + L" failed!\n",
+                   L"Command: net start cryptsvc failed!\n", L"Quarvane successfully!\n"}));
+  EXPECT_EQ(not_stopped.Logged(L"print: "), (Lines{kBanner, kRelated, L"Quarvane failed!\n"}));
+}
+
+// Windows' own folders are often hidden or system folders (0x16).
+TEST_F(RepairRunTest, AnEntryWithTheDirectoryBitIsAFolderWhateverElseIsSet) {
+  Lines expected = {L"net stop cryptsvc"};
+  int i = 0;
+  for (const std::uint32_t attributes : {0x10, 0x16, 0x11, 0x30, 0x410, 0x0, 0x6, 0x20, 0x80}) {
+    const std::wstring name = L"{0000000" + std::to_wstring(i++) + L"-0000-0000-0000-000000000000}";
+    platform_.directories[kRoot].push_back({attributes, name});
+    platform_.directories[kRoot + name + L"\\"];
+    if (attributes & 0x10) expected.push_back(Ren(name));
+  }
+  expected.push_back(L"net start cryptsvc");
+
+  Run();
+
+  EXPECT_EQ(platform_.Logged(L"run: "), expected);
 }
 
 TEST_F(RepairRunTest, UnlistableCatalogRootIsAnEmptyPass) {
