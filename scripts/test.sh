@@ -27,13 +27,13 @@ if [ "${QUARVANE_SKIP_WINDOWS_TESTS:-0}" = 1 ]; then
   exit 0
 fi
 
-if no_32bit=$(bash scripts/runs-32bit-programs.sh); then
+if why_no_32bit=$(bash scripts/runs-32bit-programs.sh); then
   i686_result="ran: unit, resource and whole-run tests in a 32-bit prefix (wine.*) and under WoW64
   in a 64-bit prefix (wow64.*), the executable checks and the release (release.*)"
 else
-  echo "windows-i686: $no_32bit; its tests that run a Windows program will show as skipped."
+  echo "windows-i686: $why_no_32bit; its tests that run a Windows program will show as skipped."
   i686_result="ran: the executable checks and the release (release.*);
-  SKIPPED: the tests that run a Windows program (wine.*, wow64.*): $no_32bit"
+  SKIPPED: the tests that run a Windows program (wine.*, wow64.*): $why_no_32bit"
 fi
 run_preset windows-i686
 run_preset windows-x86_64

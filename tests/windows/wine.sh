@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Windows test programs under Wine, in one prefix for the whole suite.
+# Windows test programs under Wine, in one prefix for a whole set of tests.
 #
 #   wine.sh setup SERVICE_EXE   make a fresh prefix, keep its server up and
 #                               register SERVICE_EXE as the service cryptsvc
