@@ -95,9 +95,8 @@ TEST_F(PosixListingTest, LinksCountAsWhatTheyPointTo) {
   EXPECT_EQ(files_, (NameList{L"dangling", L"file", L"loop", L"to-file"}));
 }
 
-// The type a directory gives is taken as given, but for links and for
-// DT_UNKNOWN, which some file systems give for every entry: those are looked up.
-TEST_F(PosixListingTest, EntryTypesAreTakenAsGivenOrLookedUp) {
+// Some file systems give DT_UNKNOWN for every entry: each is then looked up.
+TEST_F(PosixListingTest, EntriesOfUnknownTypeAreLookedUp) {
   fs::create_directory(temp_.path() / "folder");
   MakeFile(temp_.path() / "file");
   fs::create_directory_symlink("folder", temp_.path() / "to-folder");
@@ -107,10 +106,10 @@ TEST_F(PosixListingTest, EntryTypesAreTakenAsGivenOrLookedUp) {
     unsigned char type;
     const char* name;
     bool folder;
-  } entries[] = {{DT_DIR, "folder", true},        {DT_REG, "file", false},
-                 {DT_UNKNOWN, "folder", true},    {DT_UNKNOWN, "file", false},
-                 {DT_UNKNOWN, "to-folder", true}, {DT_UNKNOWN, "dangling", false},
-                 {DT_LNK, "to-folder", true},     {DT_LNK, "dangling", false}};
+  } entries[] = {{DT_UNKNOWN, "folder", true},
+                 {DT_UNKNOWN, "file", false},
+                 {DT_UNKNOWN, "to-folder", true},
+                 {DT_UNKNOWN, "dangling", false}};
   for (const auto& entry : entries) {
     EXPECT_EQ(IsDirectoryEntry(fd, entry.name, entry.type), entry.folder)
         << entry.name << " of type " << int{entry.type};

@@ -3,14 +3,13 @@
 # entry point, no link time stamp, no need of a DLL that Windows does not
 # ship, and a manifest that asks for an administrator. Read from the file
 # alone, so it needs no Windows program to run.
-# Usage: executable_format_test.sh EXE OBJDUMP OBJCOPY FORMAT...
+# Usage: executable_format_test.sh EXE OBJDUMP OBJCOPY FORMAT
 #   FORMAT is what file(1) must say, e.g. "PE32 executable (console) Intel 80386".
 set -euo pipefail
 exe=$1
 objdump=$2
 objcopy=$3
-shift 3
-format="$*"
+format=$4
 headers=$("$objdump" -p "$exe")
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
