@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "platform/platform.h"
@@ -28,6 +29,14 @@ class DirectoryListingTest : public ::testing::Test {
   bool IsEmpty(const fs::path& path) {
     return IsDirectoryEmpty(NativePlatform(), FolderText(path));
   }
+  // Every entry the platform's listing delivers, "." and ".." included.
+  static NameList Entries(const fs::path& path) {
+    NameList names;
+    std::unique_ptr<Listing> listing = NativePlatform().OpenListing(FolderText(path) + L"*.*");
+    FindData entry;
+    while (listing && listing->FindNext(&entry) == FindStep::kEntry) names.push_back(entry.name);
+    return names;
+  }
 
   TempDir temp_;
   NameList files_;
@@ -39,6 +48,7 @@ TEST_F(DirectoryListingTest, FolderWithNothingButDotEntriesIsEmpty) {
   EXPECT_TRUE(files_.empty());
   EXPECT_TRUE(subdirectories_.empty());
   EXPECT_TRUE(IsEmpty(temp_.path()));
+  EXPECT_EQ(Sorted(Entries(temp_.path())), (NameList{L".", L".."}));
 }
 
 // Names valid on every platform; Windows drops a trailing dot when it makes one.
@@ -65,6 +75,12 @@ TEST_F(DirectoryListingTest, AnyEntryMakesAFolderNonEmpty) {
   EXPECT_FALSE(IsEmpty(nested));
   EXPECT_FALSE(IsEmpty(odd));
   EXPECT_TRUE(IsEmpty(nested / "empty"));
+  // Each listing was closed as it ended, so what it listed can go at once.
+  for (const fs::path& listed : {hidden, nested, odd}) {
+    std::error_code error;
+    fs::remove_all(listed, error);
+    EXPECT_FALSE(error) << listed << ": " << error.message();
+  }
 }
 
 TEST_F(DirectoryListingTest, ReplacesWhatTheListsHeldBefore) {

@@ -7,35 +7,10 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/win32/find_listing.h"
 
 namespace quarvane {
 namespace {
-
-class Win32Listing : public Listing {
- public:
-  // Takes over a handle from FindFirstFileW with the first entry it found.
-  Win32Listing(HANDLE handle, const WIN32_FIND_DATAW& first) : handle_(handle), data_(first) {}
-  ~Win32Listing() override { FindClose(handle_); }
-  Win32Listing(const Win32Listing&) = delete;
-  Win32Listing& operator=(const Win32Listing&) = delete;
-
-  FindStep FindNext(FindData* entry) override {
-    if (!holds_unread_entry_) {
-      if (!FindNextFileW(handle_, &data_)) {
-        return GetLastError() == ERROR_NO_MORE_FILES ? FindStep::kFinished : FindStep::kFailed;
-      }
-    }
-    holds_unread_entry_ = false;
-    entry->attributes = data_.dwFileAttributes;
-    entry->name = data_.cFileName;
-    return FindStep::kEntry;
-  }
-
- private:
-  HANDLE handle_;
-  WIN32_FIND_DATAW data_;
-  bool holds_unread_entry_ = true;
-};
 
 // What _wsystem gives when the interpreter cannot be started.
 constexpr int kCommandNotRun = -1;
@@ -75,10 +50,7 @@ class Win32Platform : public Platform {
   }
 
   std::unique_ptr<Listing> OpenListing(const std::wstring& pattern) override {
-    WIN32_FIND_DATAW first = {};
-    HANDLE handle = FindFirstFileW(pattern.c_str(), &first);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    return std::make_unique<Win32Listing>(handle, first);
+    return OpenFindListing(pattern);
   }
 
   // No command runs until the commands are confined to the system's tools;
