@@ -53,6 +53,7 @@ TEST_F(VersionRecordTest, FixedPartNamesVersionOneZeroZeroOneOfAnApplicationFor3
   EXPECT_EQ(fixed->dwProductVersionLS, 0x00000001u);
   EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS__WINDOWS32));
   EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+  EXPECT_EQ(fixed->dwFileFlagsMask, static_cast<DWORD>(VS_FFI_FILEFLAGSMASK));
   EXPECT_EQ(fixed->dwFileFlags & fixed->dwFileFlagsMask, 0u);
 }
 
@@ -74,20 +75,26 @@ TEST_F(VersionRecordTest, StringTableHoldsEveryValue) {
   EXPECT_EQ(Text(L"OriginalFilename"), L"Quarvane.exe");
 }
 
+// Read as Windows reads it when it starts the program: an activation context
+// made from resource 1 of type RT_MANIFEST, which fails for a manifest that is
+// not valid and holds no run level for one that is misplaced.
 TEST(ManifestTest, IsResourceOneAndRequiresAnAdministrator) {
-  HMODULE program = LoadLibraryExW(ProgramPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  ASSERT_NE(program, nullptr);
-  HRSRC resource = FindResourceW(program, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
-  ASSERT_NE(resource, nullptr);
-  const auto* bytes = static_cast<const char*>(LockResource(LoadResource(program, resource)));
-  const std::string manifest(bytes, SizeofResource(program, resource));
-  FreeLibrary(program);
+  const std::wstring program = ProgramPath();
+  ACTCTXW request = {};
+  request.cbSize = sizeof(request);
+  request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+  request.lpSource = program.c_str();
+  request.lpResourceName = MAKEINTRESOURCEW(1);
+  HANDLE context = CreateActCtxW(&request);
+  ASSERT_NE(context, INVALID_HANDLE_VALUE) << "error " << GetLastError();
 
-  const auto element = manifest.find("<requestedExecutionLevel ");
-  ASSERT_NE(element, std::string::npos) << manifest;
-  const std::string attributes = manifest.substr(element, manifest.find("/>", element) - element);
-  EXPECT_NE(attributes.find("level=\"requireAdministrator\""), std::string::npos) << attributes;
-  EXPECT_NE(attributes.find("uiAccess=\"false\""), std::string::npos) << attributes;
+  ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION run_level = {};
+  const BOOL queried = QueryActCtxW(0, context, nullptr, RunlevelInformationInActivationContext,
+                                    &run_level, sizeof(run_level), nullptr);
+  ReleaseActCtx(context);
+  ASSERT_TRUE(queried) << "error " << GetLastError();
+  EXPECT_EQ(run_level.RunLevel, ACTCTX_RUN_LEVEL_REQUIRE_ADMIN);
+  EXPECT_EQ(run_level.UiAccess, 0u);
 }
 
 }  // namespace
