@@ -14,7 +14,8 @@ windows_planted_folder='C:\quarvane-planted'
 catroot=$drive_c/windows/system32/catroot
 # A 32-bit program's System32 on 64-bit Windows, all but its catroot folders.
 wow64_catroot=$drive_c/windows/syswow64/catroot
-windows_catroot='C:\windows\system32\catroot'
+windows_system='C:\windows\system32'
+windows_catroot="$windows_system\\catroot"
 
 banner="Quarvane.exe will fix an installation error of Vantesquill.
 Related issue : BUG-76393 and BUG-76439."
@@ -78,6 +79,22 @@ expect_listing() {
 $(diff <(echo "$1") <(echo "$actual"))"
 }
 
+# Quarvane.exe started cmd once for each command given (in any order), each
+# time as the system's cmd.exe with AutoRun off, and started nothing else:
+# the command lines come from Wine's process trace.
+expect_commands() {
+  local trace=$wine_logs/quarvane.err command lines=() expected actual thread
+  for command in "$@"; do lines+=("$windows_system\\cmd.exe /D /c $command"); done
+  expected=$(printf "%s\n" "${lines[@]}" | sort)
+  # Quarvane.exe's thread is the one that starts the first cmd.exe.
+  thread=$(grep -m1 '^[0-9a-f]*:trace:process:CreateProcessInternalW app L"[^"]*cmd\.exe"' "$trace" |
+    cut -d: -f1)
+  actual=$(sed -n "s/^$thread:trace:process:CreateProcessInternalW app .* cmdline L\"\(.*\)\"\$/\1/p" \
+    "$trace" | sed 's/\\\\/\\/g' | sort)
+  [ "$actual" = "$expected" ] || fail "commands started differ:
+$(diff <(echo "$expected") <(echo "$actual"))"
+}
+
 expect_service() {
   local state
   state=$(service_state)
@@ -105,12 +122,14 @@ strays_renamed_and_the_rest_left_alone() {
     wow64_before=$(snapshot "$wow64_catroot")
   fi
 
-  run_quarvane
+  WINEDEBUG=+process run_quarvane
 
   expect_output "$banner
 $stopped
 $started
 Quarvane successfully!"
+  expect_commands "net stop cryptsvc" "ren $windows_catroot\\$stray_upper $stray_upper.old" \
+    "ren $windows_catroot\\$stray_lower $stray_lower.old" "net start cryptsvc"
   expect_listing "$expected"
   expect_service RUNNING
   if [ "$WINEARCH" = win64 ]; then
