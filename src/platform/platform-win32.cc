@@ -1,6 +1,7 @@
 // The Windows services the repair uses: the system's own calls.
 #include <windows.h>
 
+#include <climits>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -11,6 +12,25 @@
 
 namespace quarvane {
 namespace {
+
+// `text` as the C runtime writes it in its current locale, with "?" for each
+// character that the locale cannot carry. wprintf would stop at the first
+// such character and drop the rest of the line, its line feed included.
+std::string OutputBytes(const std::wstring& text) {
+  std::string bytes;
+  char converted[MB_LEN_MAX];
+  std::mbstate_t state = {};
+  for (wchar_t character : text) {
+    const std::size_t length = std::wcrtomb(converted, character, &state);
+    if (length == static_cast<std::size_t>(-1)) {
+      bytes += '?';
+      state = {};
+    } else {
+      bytes.append(converted, length);
+    }
+  }
+  return bytes;
+}
 
 class Win32Platform : public Platform {
  public:
@@ -25,8 +45,9 @@ class Win32Platform : public Platform {
   int RunCommand(const std::wstring& command_line) override { return commands_.Run(command_line); }
 
   void Print(const std::wstring& text) override {
-    wprintf(L"%ls", text.c_str());
-    fflush(stdout);
+    const std::string bytes = OutputBytes(text);
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fflush(stdout);
   }
 
  private:

@@ -156,6 +156,24 @@ Quarvane successfully!"
   expect_service RUNNING
 }
 
+# A stray whose name holds a character the output cannot carry (a fullwidth
+# digit, which Windows takes as hexadecimal) and whose ".old" name is taken:
+# its failure line is whole, with "?" for that character.
+unprintable_name_in_a_failure_line() {
+  local stray='{１A2B3C4D-0000-4000-8000-00000000000A}'
+  local shown='{?A2B3C4D-0000-4000-8000-00000000000A}'
+  (cd "$catroot" && mkdir "$stray" "$stray.old")
+
+  run_quarvane
+
+  expect_output "$banner
+$stopped
+Command: ren $windows_catroot\\$shown $shown.old failed!
+$started
+Quarvane successfully!"
+  expect_listing "$(printf '%s\n' "./$stray" "./$stray.old" | sort)"
+}
+
 service_already_stopped() {
   mkdir "$catroot/$stray_upper"
   wine_run net-stop net stop cryptsvc || fail "cannot stop the stand-in service"
