@@ -39,5 +39,6 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "Installing: ${missing[*]}"
 [ "$needs_i386" -eq 0 ] || dpkg --add-architecture i386
-apt-get update -qq
+# A mirror caught mid-sync fails some lists; those at hand may still do.
+apt-get update -qq || echo "apt-get update failed for some lists; installing from those at hand" >&2
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
