@@ -19,8 +19,9 @@ class SystemCommands {
 
   // Runs `command_line` as "<system folder>\cmd.exe /D /c <command line>" and
   // waits for it. Returns the interpreter's exit status, or -1 when it could
-  // not start. Before the first command the process is confined (see the
-  // source); where that fails, no command runs and each gives -1.
+  // not start. Before the first command, the current directory becomes the
+  // system folder and the environment that cmd is handed is pinned; where
+  // that fails, no command runs and each gives -1.
   int Run(const std::wstring& command_line);
 
  private:
