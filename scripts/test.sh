@@ -4,8 +4,9 @@
 # libFuzzer runs, then the Windows builds and their tests under Wine: the
 # 32-bit Quarvane.exe in a 32-bit prefix and under WoW64 in a 64-bit one, with
 # the release checks, and a 64-bit build in a 64-bit prefix (all skipped only
-# with QUARVANE_SKIP_WINDOWS_TESTS=1). Where this machine runs no 32-bit
-# program, the 32-bit build's tests that run a Windows program are skipped.
+# with QUARVANE_SKIP_WINDOWS_TESTS=1). Where 32-bit Wine cannot run here (the
+# kernel runs no 32-bit program, or wine32:i386 is not installed), the 32-bit
+# build's tests that run a Windows program are skipped, and the end says why.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,7 +28,7 @@ if [ "${QUARVANE_SKIP_WINDOWS_TESTS:-0}" = 1 ]; then
   exit 0
 fi
 
-if why_no_32bit=$(bash scripts/runs-32bit-programs.sh); then
+if why_no_32bit=$(bash scripts/runs-32bit-wine.sh); then
   i686_result="ran: unit, resource and whole-run tests in a 32-bit prefix (wine.*) and under WoW64
   in a 64-bit prefix (wow64.*), the executable checks and the release (release.*)"
 else

@@ -8,9 +8,9 @@
 #
 # QUARVANE_WINE_ARCH is the prefix's kind: win32 (the default) or win64, where
 # 32-bit programs run under WoW64 as on 64-bit Windows. When
-# QUARVANE_WINE_NEEDS_32BIT=1 (the tests run a 32-bit program) and this machine
-# runs no 32-bit program, each command says so and exits 77, which the tests
-# report as skipped.
+# QUARVANE_WINE_NEEDS_32BIT=1 (the tests run a 32-bit program) and 32-bit Wine
+# cannot run here (the kernel runs no 32-bit program, or it is not installed),
+# each command says why and exits 77, which the tests report as skipped.
 #
 # Sourced, it only sets up the environment and the helpers below.
 set -euo pipefail
@@ -20,7 +20,7 @@ export WINEPREFIX=$QUARVANE_WINE_PREFIX WINEARCH=${QUARVANE_WINE_ARCH:-win32} WI
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installers
 export LC_ALL=C.UTF-8
 
-if ! why=$(bash "$(dirname "${BASH_SOURCE[0]}")/../../scripts/runs-32bit-programs.sh"); then
+if ! why=$(bash "$(dirname "${BASH_SOURCE[0]}")/../../scripts/runs-32bit-wine.sh"); then
   if [ "${QUARVANE_WINE_NEEDS_32BIT:-0}" = 1 ]; then
     echo "skipped: $why"
     exit 77
