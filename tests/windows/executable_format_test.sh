@@ -1,20 +1,25 @@
 #!/usr/bin/env bash
 # Quarvane.exe is a console program of the expected machine with the wide
 # entry point, no link time stamp, no need of a DLL that Windows does not
-# ship, and a manifest that asks for an administrator. Read from the file
-# alone, so it needs no Windows program to run.
-# Usage: executable_format_test.sh EXE OBJDUMP OBJCOPY FORMAT
-#   FORMAT is what file(1) must say, e.g. "PE32 executable (console) Intel 80386".
+# ship, and a manifest that asks for an administrator. Read from the file's
+# own headers with the toolchain's objdump, so it needs no Windows program.
+# Usage: executable_format_test.sh EXE OBJDUMP OBJCOPY MACHINE MAGIC
+#   MACHINE is objdump's name for the machine ("i386", "i386:x86-64"), MAGIC
+#   the optional header's kind ("PE32", "PE32+").
 set -euo pipefail
 exe=$1
 objdump=$2
 objcopy=$3
-format=$4
+machine=$4
+magic=$5
 headers=$("$objdump" -p "$exe")
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-file "$exe" | grep -qF "$format" || fail "not a $format: $(file "$exe")"
-grep -q 'Subsystem[[:space:]]*00000003' <<<"$headers" || fail "not the console subsystem"
+"$objdump" -f "$exe" | grep -qx "architecture: $machine, .*" ||
+  fail "not for $machine: $("$objdump" -f "$exe" | grep architecture)"
+[ "$(awk '$1 == "Magic" {print $3}' <<<"$headers")" = "($magic)" ] ||
+  fail "not $magic: $(grep '^Magic' <<<"$headers")"
+grep -qE '^Subsystem[[:space:]]+00000003[[:space:]]' <<<"$headers" || fail "not the console subsystem"
 dlls=$(grep 'DLL Name:' <<<"$headers" | awk '{print tolower($3)}' | sort -u)
 for dll in $dlls; do
   case "$dll" in
@@ -33,4 +38,4 @@ trap 'rm -f "$resources"' EXIT
 "$objcopy" -O binary --only-section=.rsrc "$exe" "$resources"
 level=$(grep -ao '<requestedExecutionLevel [^>]*>' "$resources") || fail "no execution level in the manifest"
 [[ "$level" == *'level="requireAdministrator"'* ]] || fail "does not require an administrator: $level"
-echo "$format, wide entry point, no time stamp, requireAdministrator; DLLs: $(echo $dlls)"
+echo "$machine $magic console program, wide entry point, no time stamp, requireAdministrator; DLLs: $(echo $dlls)"
