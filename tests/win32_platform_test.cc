@@ -55,6 +55,38 @@ TEST(SystemCommandsTest, NothingRunsWhereTheCommandsCannotBeConfined) {
   EXPECT_FALSE(fs::exists(marker));
 }
 
+// Windows fails the removal of a variable that is not set with
+// ERROR_ENVVAR_NOT_FOUND, where Wine's kernel32 succeeds: answer as Windows.
+BOOL WINAPI SetVariableAsWindows(LPCWSTR name, LPCWSTR value) {
+  if (value == nullptr && GetEnvironmentVariableW(name, nullptr, 0) == 0) {
+    SetLastError(ERROR_ENVVAR_NOT_FOUND);
+    return FALSE;
+  }
+  return SetEnvironmentVariableW(name, value);
+}
+
+BOOL WINAPI FailRemovalForWantOfMemory(LPCWSTR name, LPCWSTR value) {
+  if (value != nullptr) return SetEnvironmentVariableW(name, value);
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return FALSE;
+}
+
+// As on nearly every Windows machine, NoDefaultCurrentDirectoryInExePath is
+// not set: removing it fails with "not found", which confines all the same.
+// Any other failure of the removal leaves the commands unconfined: none runs.
+TEST(SystemCommandsTest, OnlyAVariableAlreadyGoneCountsAsRemoved) {
+  TempDir temp;
+  const std::wstring marker = (temp.path() / "ran").wstring();
+  _wputenv(L"NoDefaultCurrentDirectoryInExePath=");
+  SetEnvironmentVariableW(L"NoDefaultCurrentDirectoryInExePath", nullptr);
+
+  EXPECT_EQ(SystemCommands(SystemDirectoryPath(), SetVariableAsWindows).Run(L"rem"), 0);
+  EXPECT_EQ(
+      SystemCommands(SystemDirectoryPath(), FailRemovalForWantOfMemory).Run(L"mkdir " + marker),
+      -1);
+  EXPECT_FALSE(fs::exists(marker));
+}
+
 BOOL WINAPI FailWithAccessDenied(HANDLE, WIN32_FIND_DATAW*) {
   SetLastError(ERROR_ACCESS_DENIED);
   return FALSE;

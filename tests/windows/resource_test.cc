@@ -1,5 +1,10 @@
 // Quarvane.exe's version record and manifest, read as Windows reads them.
 #include <windows.h>
+// initguid.h first: xmllite.h then defines IID_IXmlReader here, since MinGW
+// has no import library for xmllite.dll.
+#include <initguid.h>
+#include <shlwapi.h>
+#include <xmllite.h>
 
 #include <gtest/gtest.h>
 
@@ -95,6 +100,67 @@ TEST(ManifestTest, IsResourceOneAndRequiresAnAdministrator) {
   ASSERT_TRUE(queried) << "error " << GetLastError();
   EXPECT_EQ(run_level.RunLevel, ACTCTX_RUN_LEVEL_REQUIRE_ADMIN);
   EXPECT_EQ(run_level.UiAccess, 0u);
+}
+
+// Resource 1 of type RT_MANIFEST, as Quarvane.exe holds it.
+std::string ManifestResource() {
+  HMODULE program = LoadLibraryExW(ProgramPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (program == nullptr) return {};
+  HRSRC found = FindResourceW(program, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
+  HGLOBAL loaded = found ? LoadResource(program, found) : nullptr;
+  std::string text;
+  if (loaded)
+    text.assign(static_cast<const char*>(LockResource(loaded)), SizeofResource(program, found));
+  FreeLibrary(program);
+  return text;
+}
+
+// Each element of `xml`, one a line, indented by its depth, as "namespace name",
+// read by XmlLite, Windows' own XML reader.
+std::wstring ElementsWithNamespaces(const std::string& xml) {
+  using CreateReader = HRESULT(WINAPI*)(REFIID, void**, IMalloc*);
+  HMODULE xmllite = LoadLibraryW(L"xmllite.dll");
+  const auto create = reinterpret_cast<CreateReader>(
+      reinterpret_cast<void*>(GetProcAddress(xmllite, "CreateXmlReader")));
+  IXmlReader* reader = nullptr;
+  if (!create || FAILED(create(IID_IXmlReader, reinterpret_cast<void**>(&reader), nullptr)))
+    return L"<no XML reader>";
+  IStream* stream = SHCreateMemStream(reinterpret_cast<const BYTE*>(xml.data()), xml.size());
+  std::wstring elements;
+  XmlNodeType type;
+  if (stream && SUCCEEDED(reader->SetInput(stream))) {
+    while (reader->Read(&type) == S_OK) {
+      if (type != XmlNodeType_Element) continue;
+      const wchar_t* uri = nullptr;
+      const wchar_t* name = nullptr;
+      UINT depth = 0;
+      reader->GetNamespaceUri(&uri, nullptr);
+      reader->GetLocalName(&name, nullptr);
+      reader->GetDepth(&depth);
+      elements += std::wstring(2 * depth, L' ') + uri + L" " + name + L"\n";
+    }
+  }
+  reader->Release();
+  if (stream) stream->Release();
+  return elements;
+}
+
+// The manifest's elements where trustInfo and all it holds are in `ns`.
+std::wstring ManifestWithTrustInfoIn(const std::wstring& ns) {
+  return L"urn:schemas-microsoft-com:asm.v1 assembly\n  " + ns + L" trustInfo\n" + L"    " + ns +
+         L" security\n" + L"      " + ns + L" requestedPrivileges\n" + L"        " + ns +
+         L" requestedExecutionLevel\n";
+}
+
+// What Windows' manifest schema asks of the elements the run level is read
+// from: trustInfo, with all it holds, in the asm.v3 namespace (or asm.v2),
+// right under the assembly element of asm.v1. Wine reads the run level from
+// a trustInfo of another namespace too, so the test above cannot tell.
+TEST(ManifestTest, TrustInfoIsInTheNamespaceWindowsReadsItFrom) {
+  const std::wstring elements = ElementsWithNamespaces(ManifestResource());
+  EXPECT_TRUE(elements == ManifestWithTrustInfoIn(L"urn:schemas-microsoft-com:asm.v3") ||
+              elements == ManifestWithTrustInfoIn(L"urn:schemas-microsoft-com:asm.v2"))
+      << elements;
 }
 
 }  // namespace

@@ -16,14 +16,16 @@ constexpr int kCommandNotRun = -1;
 constexpr wchar_t kDefaultPathExt[] = L".COM;.EXE;.BAT;.CMD;.VBS;.VBE;.JS;.JSE;.WSF;.WSH;.MSC";
 
 // Sets the variable `name` to `value`, or removes it where `value` is empty,
-// both in the C runtime's environment and in the process's: the interpreter
-// is handed one of them, and they are separate copies on some Windows
-// versions.
-bool SetVariable(const std::wstring& name, const std::wstring& value) {
+// both in the C runtime's environment and in the process's (through
+// `set_variable`): the interpreter is handed one of them, and they are
+// separate copies on some Windows versions. Windows fails the removal of a
+// variable that is not set with ERROR_ENVVAR_NOT_FOUND: it is gone all the
+// same.
+bool SetVariable(SetVariableFunction set_variable, const std::wstring& name,
+                 const std::wstring& value) {
   const bool in_runtime = _wputenv((name + L"=" + value).c_str()) == 0;
-  const bool in_process =
-      SetEnvironmentVariableW(name.c_str(), value.empty() ? nullptr : value.c_str()) ||
-      (value.empty() && GetLastError() == ERROR_ENVVAR_NOT_FOUND);
+  const bool in_process = set_variable(name.c_str(), value.empty() ? nullptr : value.c_str()) ||
+                          (value.empty() && GetLastError() == ERROR_ENVVAR_NOT_FOUND);
   return in_runtime && in_process;
 }
 
@@ -39,8 +41,10 @@ std::wstring SystemDirectoryPath() {
   return path;
 }
 
-SystemCommands::SystemCommands(std::wstring system_folder)
-    : system_folder_(std::move(system_folder)), interpreter_(system_folder_ + L"\\cmd.exe") {}
+SystemCommands::SystemCommands(std::wstring system_folder, SetVariableFunction set_variable)
+    : system_folder_(std::move(system_folder)),
+      interpreter_(system_folder_ + L"\\cmd.exe"),
+      set_variable_(set_variable) {}
 
 int SystemCommands::Run(const std::wstring& command_line) {
   if (!confined_) confined_ = Confine();
@@ -58,8 +62,9 @@ int SystemCommands::Run(const std::wstring& command_line) {
 // commands start in turn. PATH is left alone: the system folder comes first.
 bool SystemCommands::Confine() {
   return !system_folder_.empty() && SetCurrentDirectoryW(system_folder_.c_str()) &&
-         SetVariable(L"COMSPEC", interpreter_) && SetVariable(L"PATHEXT", kDefaultPathExt) &&
-         SetVariable(L"NoDefaultCurrentDirectoryInExePath", L"");
+         SetVariable(set_variable_, L"COMSPEC", interpreter_) &&
+         SetVariable(set_variable_, L"PATHEXT", kDefaultPathExt) &&
+         SetVariable(set_variable_, L"NoDefaultCurrentDirectoryInExePath", L"");
 }
 
 }  // namespace quarvane

@@ -3,9 +3,15 @@
 #ifndef QUARVANE_PLATFORM_WIN32_SYSTEM_COMMANDS_H_
 #define QUARVANE_PLATFORM_WIN32_SYSTEM_COMMANDS_H_
 
+#include <windows.h>
+
 #include <string>
 
 namespace quarvane {
+
+// The call that sets or removes an environment variable of the process:
+// SetEnvironmentVariableW, but for tests.
+using SetVariableFunction = BOOL(WINAPI*)(LPCWSTR name, LPCWSTR value);
 
 // The Windows system directory's path; empty when it cannot be read.
 std::wstring SystemDirectoryPath();
@@ -15,7 +21,8 @@ std::wstring SystemDirectoryPath();
 // the environment it inherited or the user's settings hold.
 class SystemCommands {
  public:
-  explicit SystemCommands(std::wstring system_folder);
+  explicit SystemCommands(std::wstring system_folder,
+                          SetVariableFunction set_variable = SetEnvironmentVariableW);
 
   // Runs `command_line` as "<system folder>\cmd.exe /D /c <command line>" and
   // waits for it. Returns the interpreter's exit status, or -1 when it could
@@ -29,6 +36,7 @@ class SystemCommands {
 
   const std::wstring system_folder_;
   const std::wstring interpreter_;
+  const SetVariableFunction set_variable_;
   bool confined_ = false;
 };
 
