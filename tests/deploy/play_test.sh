@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# The whole playbook, run on stand-in Windows hosts: local hosts whose drive
+# C: is a folder, reached through test stand-ins for the ansible.windows
+# modules (collections/), with the Linux build of the program and a stand-in
+# net. Each case is one host, in a play of its own.
+# Usage: play_test.sh PROGRAM NET_STAND_IN SOURCE_DIR
+set -euo pipefail
+program=$1
+source_dir=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/bin" "$work/release" "$work/not-a-program"
+cp "$2" "$work/bin/net"
+cp "$program" "$work/release/Quarvane.exe"
+echo 'echo never ran' >"$work/not-a-program/Quarvane.exe"
+for release in release not-a-program; do
+  (cd "$work/$release" && sha256sum Quarvane.exe >SHA256SUMS)
+done
+export PATH="$work/bin:$PATH" ANSIBLE_COLLECTIONS_PATH="$source_dir/tests/deploy/collections"
+export ANSIBLE_NOCOLOR=1 ANSIBLE_LOCALHOST_WARNING=0
+stray='{11111111-2222-3333-4444-555555555555}'
+cd "$source_dir"
+
+fail() { echo "FAIL ($case): $*" >&2; cat "$work/$case.log" >&2; exit 1; }
+
+# Usage: play CASE RELEASE [VARIABLE=VALUE...]: the play on a host whose
+# catalog folder holds one stray folder (and its taken .old name, for the
+# case taken_old_name), with the variables given for the program and net.
+play() {
+  case=$1
+  local drive_c=$work/$case release=$work/$2
+  mkdir -p "$drive_c/Windows/System32/catroot/$stray"
+  [ "$case" != taken_old_name ] || mkdir "$drive_c/Windows/System32/catroot/$stray.old"
+  env QUARVANE_TEST_DRIVE_C="$drive_c" QUARVANE_SYSTEM_DIR="$drive_c/Windows/System32" "${@:3}" \
+    ansible-playbook -i host, -c local -e "ansible_python_interpreter=$(command -v python3)" \
+    -e "quarvane_hosts=host quarvane_release_dir=$release" deploy/quarvane.yml >"$work/$case.log" || true
+  [ ! -e "$drive_c/Program Files/Quarvane" ] || fail "the program's folder was left on the host"
+}
+
+# Usage: expect RECAP [TEXT...]: the host's counts, as "changed=N failed=N",
+# and texts that the play's output holds.
+expect() {
+  local counts
+  counts=$(grep '^host ' "$work/$case.log" | grep -o '\(changed\|failed\)=[0-9]*' | paste -sd' ')
+  [ "$counts" = "$1" ] || fail "$counts, not $1"
+  for text in "${@:2}"; do grep -qF -- "$text" "$work/$case.log" || fail "no \"$text\" in the output"; done
+}
+
+play full_pass release
+expect "changed=1 failed=0" "Quarvane successfully!"
+[ -d "$work/full_pass/Windows/System32/catroot/$stray.old" ] || fail "the stray was not renamed"
+play taken_old_name release
+expect "changed=1 failed=1" "A duplicate file name exists" "Command: ren "
+play failed_stop release NET_STOP_EXIT=2
+expect "changed=0 failed=1" "The cryptsvc service could not be stopped." "Quarvane failed!"
+chmod -x "$work/not-a-program/Quarvane.exe"
+play not_started not-a-program
+expect "changed=0 failed=1" "Failed to run: " "Quarvane.exe\\\"': Permission denied"
+sha256sum "$program" | sed 's/ .*/  Quarvane.exe/' >"$work/not-a-program/SHA256SUMS"
+play copy_differs not-a-program
+expect "changed=0 failed=1" "Quarvane.exe on the host is not the released file"
+[ -d "$work/copy_differs/Windows/System32/catroot/$stray" ] || fail "the program ran"
+echo "PASS: the play on five hosts"
