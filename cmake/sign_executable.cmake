@@ -1,9 +1,13 @@
 # Signs an executable right after it is linked, when QUARVANE_SIGN_CERT and
 # QUARVANE_SIGN_KEY name a PEM certificate and its (unencrypted) PEM private
 # key: an Authenticode signature with SHA-256 digests, made by osslsigncode.
-# With neither set the file stays unsigned, and this says so.
+# With neither set the file stays unsigned, and this says so. A signed build
+# also writes the certificate's thumbprint (its SHA-1, upper-case hex, as
+# Windows shows it) to THUMBPRINT, a file kept out of the package, for the
+# team to publish apart from it; an unsigned build removes that file.
 #
-#   cmake -DEXECUTABLE=<file> -DOSSLSIGNCODE=<program> -P sign_executable.cmake
+#   cmake -DEXECUTABLE=<file> -DTHUMBPRINT=<file> -DOSSLSIGNCODE=<program>
+#         -DOPENSSL=<program> -P sign_executable.cmake
 #
 # Any other setting stops the build, and the unsigned file is removed, so
 # that the next build links and signs it again rather than taking it as done.
@@ -12,6 +16,7 @@ set(cert "$ENV{QUARVANE_SIGN_CERT}")
 set(key "$ENV{QUARVANE_SIGN_KEY}")
 get_filename_component(name "${EXECUTABLE}" NAME)
 
+file(REMOVE "${THUMBPRINT}")
 if(cert STREQUAL "" AND key STREQUAL "")
   message(STATUS "${name} is not signed: set QUARVANE_SIGN_CERT and QUARVANE_SIGN_KEY to sign it")
   return()
@@ -36,6 +41,8 @@ foreach(variable QUARVANE_SIGN_CERT QUARVANE_SIGN_KEY)
 endforeach()
 if(NOT OSSLSIGNCODE)
   refuse("osslsigncode is not installed (Debian package osslsigncode)")
+elseif(NOT OPENSSL)
+  refuse("openssl is not installed (Debian package openssl)")
 endif()
 
 execute_process(
@@ -47,4 +54,12 @@ if(failed)
   refuse("osslsigncode failed:\n${output}")
 endif()
 file(RENAME "${EXECUTABLE}.signed" "${EXECUTABLE}")
-message(STATUS "${name} is signed with ${cert}")
+execute_process(
+  COMMAND "${OPENSSL}" x509 -in "${cert}" -noout -fingerprint -sha1
+  RESULT_VARIABLE failed OUTPUT_VARIABLE fingerprint ERROR_VARIABLE fingerprint)
+if(failed OR NOT fingerprint MATCHES "=([0-9A-F:]+)")
+  refuse("the certificate's thumbprint cannot be read:\n${fingerprint}")
+endif()
+string(REPLACE ":" "" thumbprint "${CMAKE_MATCH_1}")
+file(WRITE "${THUMBPRINT}" "${thumbprint}\n")
+message(STATUS "${name} is signed with ${cert}, thumbprint ${thumbprint} (in ${THUMBPRINT})")

@@ -3,8 +3,9 @@
 # packed with its README and SHA-256 sums.
 # Usage: release_test.sh CASE SOURCE_DIR BUILT_EXE
 #   reproducible  two builds, in two folders at two times, give the same bytes
-#   signed        a build with a fresh self-signed certificate verifies, and its
-#                 version record and manifest are those of the unsigned build
+#   signed        a build with a fresh self-signed certificate verifies, its
+#                 version record and manifest are those of the unsigned build,
+#                 and the certificate's thumbprint is written beside the package
 #   refusals      a half-given or unreadable certificate stops the signing
 #   package       cpack makes Quarvane-<version>-win32.zip with the four files
 set -euo pipefail
@@ -56,6 +57,10 @@ signed() {
     build_copy "$work/signed"
   )
   grep -q 'Quarvane.exe is signed with' "$work/build.log" || fail "the build did not sign"
+  local thumbprint
+  thumbprint=$(openssl x509 -in "$work/cert.pem" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
+  [ "$(cat "$work/signed/build/windows-i686/Quarvane-"*-win32.thumbprint.txt)" = "$thumbprint" ] ||
+    fail "no thumbprint $thumbprint beside the package"
   osslsigncode verify -CAfile "$work/cert.pem" -in "$exe" >"$work/verify.log" 2>&1 ||
     fail "the signature does not verify: $(cat "$work/verify.log")"
   grep -q 'Signature verification: ok' "$work/verify.log" || fail "no valid signature"
@@ -73,7 +78,8 @@ signed() {
 sign_with() {
   cp "$built_exe" "$work/Quarvane.exe"
   env -u QUARVANE_SIGN_CERT -u QUARVANE_SIGN_KEY "$@" \
-    cmake -DEXECUTABLE="$work/Quarvane.exe" -DOSSLSIGNCODE="$(command -v osslsigncode)" \
+    cmake -DEXECUTABLE="$work/Quarvane.exe" -DTHUMBPRINT="$work/thumbprint.txt" \
+    -DOSSLSIGNCODE="$(command -v osslsigncode)" -DOPENSSL="$(command -v openssl)" \
     -P "$sign_script" >"$work/sign.log" 2>&1
 }
 
