@@ -55,20 +55,16 @@ TEST(SystemCommandsTest, NothingRunsWhereTheCommandsCannotBeConfined) {
   EXPECT_FALSE(fs::exists(marker));
 }
 
-// Windows fails the removal of a variable that is not set with
-// ERROR_ENVVAR_NOT_FOUND, where Wine's kernel32 succeeds: answer as Windows.
-BOOL WINAPI SetVariableAsWindows(LPCWSTR name, LPCWSTR value) {
+// What removing a variable that is not set fails with. Windows answers
+// ERROR_ENVVAR_NOT_FOUND, where Wine's kernel32 succeeds.
+DWORD unset_removal_error = ERROR_ENVVAR_NOT_FOUND;
+
+BOOL WINAPI SetVariableOrFailUnsetRemoval(LPCWSTR name, LPCWSTR value) {
   if (value == nullptr && GetEnvironmentVariableW(name, nullptr, 0) == 0) {
-    SetLastError(ERROR_ENVVAR_NOT_FOUND);
+    SetLastError(unset_removal_error);
     return FALSE;
   }
   return SetEnvironmentVariableW(name, value);
-}
-
-BOOL WINAPI FailRemovalForWantOfMemory(LPCWSTR name, LPCWSTR value) {
-  if (value != nullptr) return SetEnvironmentVariableW(name, value);
-  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-  return FALSE;
 }
 
 // As on nearly every Windows machine, NoDefaultCurrentDirectoryInExePath is
@@ -79,11 +75,12 @@ TEST(SystemCommandsTest, OnlyAVariableAlreadyGoneCountsAsRemoved) {
   const std::wstring marker = (temp.path() / "ran").wstring();
   _wputenv(L"NoDefaultCurrentDirectoryInExePath=");
   SetEnvironmentVariableW(L"NoDefaultCurrentDirectoryInExePath", nullptr);
+  const std::wstring system = SystemDirectoryPath();
 
-  EXPECT_EQ(SystemCommands(SystemDirectoryPath(), SetVariableAsWindows).Run(L"rem"), 0);
-  EXPECT_EQ(
-      SystemCommands(SystemDirectoryPath(), FailRemovalForWantOfMemory).Run(L"mkdir " + marker),
-      -1);
+  EXPECT_EQ(SystemCommands(system, SetVariableOrFailUnsetRemoval).Run(L"rem"), 0);
+  unset_removal_error = ERROR_NOT_ENOUGH_MEMORY;
+  EXPECT_EQ(SystemCommands(system, SetVariableOrFailUnsetRemoval).Run(L"mkdir " + marker), -1);
+  unset_removal_error = ERROR_ENVVAR_NOT_FOUND;
   EXPECT_FALSE(fs::exists(marker));
 }
 
