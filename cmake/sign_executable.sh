@@ -1,0 +1,227 @@
+#!/usr/bin/env bash
+# Signs an executable right after it is linked: an Authenticode signature with
+# SHA-256 digests, made by osslsigncode, when QUARVANE_SIGN_CERT and
+# QUARVANE_SIGN_KEY are set. With neither set the file stays unsigned, and
+# this says so.
+#
+#   sign_executable.sh EXECUTABLE PUBLICATION_FILE
+#
+# QUARVANE_SIGN_CERT       PEM file: the signing certificate and its chain, in any order
+# QUARVANE_SIGN_KEY        unencrypted PEM private key, or a PKCS#11 URI (pkcs11:...)
+# QUARVANE_SIGN_PKCS11_MODULE  the token's PKCS#11 module, for a PKCS#11 URI
+# QUARVANE_SIGN_PIN        the token's PIN, for a PKCS#11 URI; it reaches
+#                          osslsigncode on a pipe, never on a command line
+# QUARVANE_SIGN_TIMESTAMP_URL  RFC 3161 timestamp servers, separated by spaces,
+#                          tried in order; the first that answers stamps it
+#
+# A signed build writes, to PUBLICATION_FILE, a file kept out of the package
+# for the team to publish apart from it: the signer's thumbprint (the SHA-1 of
+# the certificate whose key signs, upper-case hex, as Windows shows it) on its
+# first line, then its Subject, Issuer and validity dates. An unsigned build
+# removes that file. Any failure stops the build and removes the unsigned
+# file, so that the next build links and signs it again rather than taking it
+# as done.
+set -euo pipefail
+executable=$1
+publication=$2
+name=$(basename "$executable")
+cert=${QUARVANE_SIGN_CERT:-}
+key=${QUARVANE_SIGN_KEY:-}
+module=${QUARVANE_SIGN_PKCS11_MODULE:-}
+timestamp_urls=${QUARVANE_SIGN_TIMESTAMP_URL:-}
+timestamp_seconds=30
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+say() { echo "-- $*"; }
+
+refuse() {
+  rm -f "$executable"
+  echo "Cannot sign $name: $*" >&2
+  exit 1
+}
+
+# Output of a command that was handed the PIN, with the PIN masked.
+masked() {
+  local text=$1 pin=${QUARVANE_SIGN_PIN:-}
+  [ -z "$pin" ] || text=${text//"$pin"/"****"}
+  printf '%s\n' "$text"
+}
+
+on_token() { [[ $key == pkcs11:* ]]; }
+
+check_settings() {
+  if [ -z "$cert" ]; then
+    refuse "QUARVANE_SIGN_KEY is set but QUARVANE_SIGN_CERT is not; set both, or neither"
+  elif [ -z "$key" ]; then
+    refuse "QUARVANE_SIGN_CERT is set but QUARVANE_SIGN_KEY is not; set both, or neither"
+  fi
+  readable QUARVANE_SIGN_CERT "$cert"
+  if on_token; then
+    [[ ! $key =~ [\;?]pin- ]] ||
+      refuse "QUARVANE_SIGN_KEY holds a PIN (pin-value or pin-source); give the PIN in QUARVANE_SIGN_PIN"
+    [ -n "$module" ] || refuse "QUARVANE_SIGN_KEY is a PKCS#11 URI but QUARVANE_SIGN_PKCS11_MODULE does not name the token's module"
+    readable QUARVANE_SIGN_PKCS11_MODULE "$module"
+    [ -n "${QUARVANE_SIGN_PIN:-}" ] || refuse "QUARVANE_SIGN_KEY is a PKCS#11 URI but QUARVANE_SIGN_PIN is not set"
+  else
+    readable QUARVANE_SIGN_KEY "$key"
+  fi
+  command -v osslsigncode >/dev/null || refuse "osslsigncode is not installed (Debian package osslsigncode)"
+  command -v openssl >/dev/null || refuse "openssl is not installed (Debian package openssl)"
+}
+
+readable() {
+  [ -f "$2" ] && [ -r "$2" ] || refuse "$1 names $2, which is not a file that can be read"
+}
+
+# Splits QUARVANE_SIGN_CERT into one file per certificate: work/cert-N.pem.
+split_certificates() {
+  awk -v out="$work/cert-" '
+    /-----BEGIN CERTIFICATE-----/ { file = out (++n) ".pem" }
+    file { print > file }
+    /-----END CERTIFICATE-----/ { close(file); file = "" }' "$cert"
+  compgen -G "$work/cert-*.pem" >/dev/null ||
+    refuse "QUARVANE_SIGN_CERT names $cert, which holds no PEM certificate"
+}
+
+key_public_part() {
+  if on_token; then
+    PKCS11_MODULE_PATH=$module openssl pkey -engine pkcs11 -inform engine -pubin \
+      -in "$(public_key_uri)" -pubout
+  else
+    openssl pkey -in "$key" -pubout
+  fi
+}
+
+# The URI of the token's public key object beside the private key: read
+# without logging in.
+public_key_uri() {
+  local path=${key%%\?*} query="" attribute attributes kept=()
+  [ "$path" = "$key" ] || query="?${key#*\?}"
+  IFS=';' read -ra attributes <<<"${path#pkcs11:}"
+  for attribute in "${attributes[@]}"; do
+    [[ -z $attribute || $attribute == type=* ]] || kept+=("$attribute")
+  done
+  kept+=(type=public)
+  echo "pkcs11:$(IFS=';' && echo "${kept[*]}")$query"
+}
+
+# Prints the file of the certificate whose public key is the signing key's.
+find_signer() {
+  local public certificate
+  public=$(key_public_part 2>"$work/public.log") ||
+    refuse "the public key of $key cannot be read, so its certificate cannot be told:"$'\n'"$(cat "$work/public.log")"
+  for certificate in "$work"/cert-*.pem; do
+    if [ "$(openssl x509 -in "$certificate" -noout -pubkey)" = "$public" ]; then
+      echo "$certificate"
+      return
+    fi
+  done
+  refuse "no certificate in $cert is that of the key $key; it holds: $(subjects)"
+}
+
+subjects() {
+  local certificate
+  for certificate in "$work"/cert-*.pem; do
+    field "$certificate" -subject
+  done | paste -sd ';' | sed 's/;/; /g'
+}
+
+# One field of a certificate, as Windows shows it: names most specific first,
+# dates in ISO 8601 (UTC).
+field() {
+  openssl x509 -in "$1" -noout "$2" -nameopt rfc2253,sep_comma_plus_space -dateopt iso_8601 |
+    sed 's/^[A-Za-z]*=//'
+}
+
+check_signer() {
+  local signer=$1 start usage certificate
+  certificate="the signing certificate ($(field "$signer" -subject))"
+  start=$(openssl x509 -in "$signer" -noout -startdate | sed 's/^notBefore=//')
+  [ "$(date -u -d "$start" +%s)" -le "$(date -u +%s)" ] ||
+    refuse "$certificate is not valid before $(field "$signer" -startdate)"
+  openssl x509 -in "$signer" -noout -checkend 0 >/dev/null ||
+    refuse "$certificate expired on $(field "$signer" -enddate)"
+  usage=$(extension "$signer" extendedKeyUsage)
+  [ -z "$usage" ] || grep -q 'Code Signing' <<<"$usage" ||
+    refuse "$certificate is not meant for code signing: its extended key usage is $usage"
+  usage=$(extension "$signer" keyUsage)
+  [ -z "$usage" ] || grep -q 'Digital Signature' <<<"$usage" ||
+    refuse "$certificate is not meant for code signing: its key usage is $usage"
+}
+
+# The values of one extension of a certificate on one line; empty without it.
+extension() {
+  openssl x509 -in "$1" -noout -ext "$2" 2>/dev/null | sed 1d | tr -s ' \n' ' ' | sed 's/^ //; s/ $//'
+}
+
+sign() {
+  local output
+  local common=(-certs "$cert" -h sha256 -n Quarvane -in "$executable" -out "$work/signed.exe")
+  if on_token; then
+    if ! output=$(printf '%s' "$QUARVANE_SIGN_PIN" |
+      osslsigncode sign -pkcs11module "$module" -key "$key" -readpass /dev/stdin "${common[@]}" 2>&1); then
+      local refusal
+      refusal=$(grep -oE 'PIN incorrect|PIN locked|PIN len range|Login failed' <<<"$output" | head -1)
+      [ -z "$refusal" ] || refuse "the token refused the login with QUARVANE_SIGN_PIN ($refusal)"
+      refuse "osslsigncode failed:"$'\n'"$(masked "$output")"
+    fi
+  elif ! output=$(osslsigncode sign -key "$key" "${common[@]}" 2>&1); then
+    refuse "osslsigncode failed:"$'\n'"$output"
+  fi
+}
+
+# Adds the first timestamp a server of QUARVANE_SIGN_TIMESTAMP_URL gives.
+# osslsigncode 2.5 waits forever on a server that never answers, so each
+# server gets a bounded time.
+timestamp() {
+  local url output status tried=""
+  for url in $timestamp_urls; do
+    rm -f "$work/stamped.exe"
+    status=0
+    output=$(timeout "$timestamp_seconds" osslsigncode add -ts "$url" -h sha256 \
+      -in "$work/signed.exe" -out "$work/stamped.exe" 2>&1) || status=$?
+    if [ "$status" -eq 0 ]; then
+      mv "$work/stamped.exe" "$work/signed.exe"
+      echo "$url"
+      return
+    fi
+    [ "$status" -ne 124 ] || output="no answer in $timestamp_seconds seconds"
+    tried+=$'\n'"  $url: $(grep -vE '^(PE checksum|Connecting to|Use the|Failed$|$)' <<<"$output" | head -3 | paste -sd ';' | sed 's/;/; /g')"
+  done
+  refuse "the timestamp could not be had from QUARVANE_SIGN_TIMESTAMP_URL:$tried"
+}
+
+publish() {
+  local signer=$1 thumbprint
+  thumbprint=$(openssl x509 -in "$signer" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
+  {
+    echo "$thumbprint"
+    echo "Subject: $(field "$signer" -subject)"
+    echo "Issuer: $(field "$signer" -issuer)"
+    echo "Valid from: $(field "$signer" -startdate)"
+    echo "Valid to: $(field "$signer" -enddate)"
+  } >"$publication"
+  echo "$thumbprint"
+}
+
+rm -f "$publication"
+if [ -z "$cert" ] && [ -z "$key" ]; then
+  say "$name is not signed: set QUARVANE_SIGN_CERT and QUARVANE_SIGN_KEY to sign it"
+  exit 0
+fi
+check_settings
+split_certificates
+signer=$(find_signer)
+check_signer "$signer"
+sign
+stamped_by=""
+[ -z "${timestamp_urls// /}" ] || stamped_by=$(timestamp)
+mv "$work/signed.exe" "$executable"
+say "$name is signed with $cert, thumbprint $(publish "$signer") (in $publication)"
+if [ -n "$stamped_by" ]; then
+  say "$name is timestamped by $stamped_by: its signature stays valid after the certificate ends"
+else
+  say "$name has no timestamp: its signature stops verifying when the certificate ends," \
+    "on $(field "$signer" -enddate); set QUARVANE_SIGN_TIMESTAMP_URL to timestamp it"
+fi

@@ -1,0 +1,22 @@
+# shellcheck shell=bash
+# Helpers of the release tests. Sourced; needs case_name, source_dir and work.
+
+fail() {
+  echo "FAIL ($case_name): $*" >&2
+  exit 1
+}
+
+# Builds Quarvane.exe from a copy of the sources in FOLDER, with the build
+# step run under WRAPPER if one is given; prints the executable's path.
+build_copy() {
+  local folder=$1
+  shift
+  mkdir -p "$folder"
+  tar -C "$source_dir" --exclude=./build --exclude=./.git -cf - . | tar -C "$folder" -xf -
+  (cd "$folder" && cmake --preset windows-i686 -DBUILD_TESTING=OFF >"$work/configure.log" &&
+    "$@" cmake --build --preset windows-i686 --target quarvane -j "$(nproc)" >"$work/build.log" 2>&1) ||
+    fail "build failed: $(cat "$work/configure.log" "$work/build.log")"
+  echo "$folder/build/windows-i686/bin/Quarvane.exe"
+}
+
+resources() { i686-w64-mingw32-objcopy -O binary --only-section=.rsrc "$1" "$2"; }

@@ -1,0 +1,178 @@
+#!/usr/bin/env bash
+# Signing the release, with a throwaway PKI, a local RFC 3161 timestamp
+# authority and a SoftHSM2 token.
+# Usage: signing_test.sh CASE SOURCE_DIR BUILT_EXE
+#   on_token          a whole build signs with the token's key and a timestamp:
+#                     the PIN is on no command line, in no output or file; the
+#                     file verifies after its certificate's end, unlike one
+#                     without a timestamp, and without its signature it is the
+#                     unsigned build
+#   chain_any_order   the chain goes into the signature, and the thumbprint
+#                     published is the signer's, whatever the chain file's order
+#   silent_timestamp  a timestamp server that never answers is given up on,
+#                     and the next one stamps the file
+#   refusals          what stops the build, and what it says
+set -euo pipefail
+case_name=$1
+source_dir=$2
+built_exe=$3
+work=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+here=$(dirname "$0")
+source "$here/../release_support.sh"
+source "$here/test_pki.sh"
+sign_script=$source_dir/cmake/sign_executable.sh
+unset "${!QUARVANE_SIGN_@}"
+
+PKI=$work/pki
+mkdir "$PKI"
+make_test_pki
+pin=qv-pin-5719
+after_the_end=$(($(date -u +%s) + 10 * 86400))
+
+# Runs the signing script on a copy of the built file, with the environment
+# given; its output is in work/sign.log.
+sign_with() {
+  cp "$built_exe" "$work/Quarvane.exe"
+  env "$@" bash "$sign_script" "$work/Quarvane.exe" "$work/published.txt" >"$work/sign.log" 2>&1
+}
+
+# The log of the last signing, on one line.
+sign_log() { tr '\n' ' ' <"$work/sign.log" | tr -s ' '; }
+
+verifies() {
+  osslsigncode verify -CAfile "$PKI/root.pem" -TSA-CAfile "$PKI/root.pem" "${@:2}" -in "$1" \
+    >"$work/verify.log" 2>&1 && grep -q 'Signature verification: ok' "$work/verify.log"
+}
+
+on_token() {
+  local url exe
+  make_test_token "$pin"
+  url=$(start_timestamp_server 600)
+  cat "$PKI/intermediate.pem" "$PKI/signer.pem" >"$PKI/chain.pem"
+  mkdir "$work/tmp"
+  exe=$(
+    export QUARVANE_SIGN_CERT=$PKI/chain.pem QUARVANE_SIGN_KEY="pkcs11:token=quarvane;object=signer"
+    QUARVANE_SIGN_TIMESTAMP_URL="$(closed_url) $url"
+    export QUARVANE_SIGN_PKCS11_MODULE=$TOKEN_MODULE QUARVANE_SIGN_PIN=$pin TMPDIR=$work/tmp
+    export QUARVANE_SIGN_TIMESTAMP_URL
+    build_copy "$work/signed" strace -f -qq --seccomp-bpf -e trace=execve -s 4096 -o "$work/exec.log"
+  )
+  grep -q "Quarvane.exe is timestamped by $url" "$work/build.log" || fail "not timestamped: $(cat "$work/build.log")"
+  grep -q '"osslsigncode", "sign"' "$work/exec.log" || fail "the trace of commands saw no signing"
+  ! grep -F "$pin" "$work/exec.log" || fail "the PIN is on a command line"
+  ! grep -F "$pin" "$work/build.log" || fail "the PIN is in the build's output"
+  local kept
+  kept=$(grep -rlF "$pin" "$work/signed/build" "$work/tmp" || true)
+  [ -z "$kept" ] || fail "the PIN is in files left behind: $kept"
+
+  verifies "$exe" || fail "the signature does not verify: $(cat "$work/verify.log")"
+  verifies "$exe" -time "$after_the_end" ||
+    fail "the timestamped file does not verify after its certificate's end: $(cat "$work/verify.log")"
+  [ "$(head -1 "$work/signed/build/windows-i686/Quarvane-"*-win32.thumbprint.txt)" = \
+    "$(thumbprint_of "$PKI/signer.pem")" ] || fail "the published thumbprint is not the signer's"
+  resources "$exe" "$work/signed.rsrc"
+  resources "$built_exe" "$work/unsigned.rsrc"
+  cmp -s "$work/signed.rsrc" "$work/unsigned.rsrc" || fail "signing changed the version record or manifest"
+  osslsigncode remove-signature -in "$exe" -out "$work/stripped.exe" >/dev/null
+  cmp -s "$work/stripped.exe" "$built_exe" || fail "without its signature the file is not the unsigned build"
+
+  sign_with QUARVANE_SIGN_CERT="$PKI/chain.pem" QUARVANE_SIGN_KEY="pkcs11:token=quarvane;object=signer" \
+    QUARVANE_SIGN_PKCS11_MODULE="$TOKEN_MODULE" QUARVANE_SIGN_PIN="$pin" ||
+    fail "unstamped signing failed: $(cat "$work/sign.log")"
+  sign_log | grep -qF "has no timestamp: its signature stops verifying when the certificate ends, on $(
+    openssl x509 -in "$PKI/signer.pem" -noout -enddate -dateopt iso_8601 | sed 's/.*=//')" ||
+    fail "an unstamped build does not say when its signature ends: $(cat "$work/sign.log")"
+  verifies "$work/Quarvane.exe" || fail "the unstamped file does not verify now"
+  ! verifies "$work/Quarvane.exe" -time "$after_the_end" ||
+    fail "the unstamped file verifies after its certificate's end"
+  echo "signed on the token, timestamped by the second server; verifies after the certificate's end"
+}
+
+chain_any_order() {
+  local order name
+  for order in "intermediate signer" "root signer intermediate"; do
+    for name in $order; do cat "$PKI/$name.pem"; done >"$PKI/chain.pem"
+    sign_with QUARVANE_SIGN_CERT="$PKI/chain.pem" QUARVANE_SIGN_KEY="$PKI/signer.key" ||
+      fail "signing with the chain $order failed: $(cat "$work/sign.log")"
+    [ "$(head -1 "$work/published.txt")" = "$(thumbprint_of "$PKI/signer.pem")" ] ||
+      fail "chain $order: the published thumbprint is not the signer's"
+    # The intermediate comes from the signature itself.
+    osslsigncode verify -CAfile "$PKI/root.pem" -in "$work/Quarvane.exe" >"$work/verify.log" 2>&1 ||
+      fail "chain $order: the signature does not verify: $(cat "$work/verify.log")"
+    grep -qE 'Message digest algorithm *: *SHA256' "$work/verify.log" || fail "not SHA-256 digests"
+  done
+  local dates
+  dates=$(openssl x509 -in "$PKI/signer.pem" -noout -startdate -enddate -dateopt iso_8601 | sed 's/.*=//')
+  [ "$(sed 1d "$work/published.txt")" = "Subject: CN=Quarvane test signer, O=Quarvane Test, C=US
+Issuer: CN=Quarvane Test Intermediate
+Valid from: $(head -1 <<<"$dates")
+Valid to: $(tail -1 <<<"$dates")" ] || fail "the published signer is: $(cat "$work/published.txt")"
+  echo "the signer's thumbprint, Subject, Issuer and dates published for either order"
+}
+
+silent_timestamp() {
+  local silent url
+  silent=$(start_timestamp_server 600 --silent)
+  url=$(start_timestamp_server 600)
+  cat "$PKI/signer.pem" "$PKI/intermediate.pem" >"$PKI/chain.pem"
+  sign_with QUARVANE_SIGN_CERT="$PKI/chain.pem" QUARVANE_SIGN_KEY="$PKI/signer.key" \
+    QUARVANE_SIGN_TIMESTAMP_URL="$silent $url" || fail "signing failed: $(cat "$work/sign.log")"
+  grep -q "Quarvane.exe is timestamped by $url" "$work/sign.log" || fail "not timestamped: $(cat "$work/sign.log")"
+  verifies "$work/Quarvane.exe" -time "$after_the_end" || fail "does not verify: $(cat "$work/verify.log")"
+  echo "a silent server given up on; the next one stamped the file"
+}
+
+expect_refusal() {
+  local expected=$1
+  shift
+  if sign_with "$@"; then fail "signed with: $*"; fi
+  sign_log | grep -qF "$expected" || fail "no clear message for $*: $(cat "$work/sign.log")"
+  [ ! -e "$work/Quarvane.exe" ] || fail "the unsigned file was left behind as if built"
+  [ ! -e "$work/published.txt" ] || fail "a thumbprint was published"
+}
+
+refusals() {
+  local cert=$PKI/signer.pem key=$PKI/signer.key token
+  expect_refusal "QUARVANE_SIGN_CERT is set but QUARVANE_SIGN_KEY is not" QUARVANE_SIGN_CERT="$cert"
+  expect_refusal "QUARVANE_SIGN_KEY is set but QUARVANE_SIGN_CERT is not" QUARVANE_SIGN_KEY="$key"
+  expect_refusal "QUARVANE_SIGN_KEY names $work/missing.pem, which is not a file that can be read" \
+    QUARVANE_SIGN_CERT="$cert" QUARVANE_SIGN_KEY="$work/missing.pem"
+  expect_refusal "QUARVANE_SIGN_CERT names $work, which is not a file that can be read" \
+    QUARVANE_SIGN_CERT="$work" QUARVANE_SIGN_KEY="$key"
+  expect_refusal "QUARVANE_SIGN_CERT names $key, which holds no PEM certificate" \
+    QUARVANE_SIGN_CERT="$key" QUARVANE_SIGN_KEY="$cert"
+  expect_refusal "no certificate in $PKI/root.pem is that of the key $key" \
+    QUARVANE_SIGN_CERT="$PKI/root.pem" QUARVANE_SIGN_KEY="$key"
+  expect_refusal "(CN=Quarvane expired signer) expired on 2020-06-30 00:00:00Z" \
+    QUARVANE_SIGN_CERT="$PKI/expired.pem" QUARVANE_SIGN_KEY="$key"
+  expect_refusal "(CN=Quarvane future signer) is not valid before $(openssl x509 -in "$PKI/not_yet_valid.pem" \
+    -noout -startdate -dateopt iso_8601 | sed 's/.*=//')" \
+    QUARVANE_SIGN_CERT="$PKI/not_yet_valid.pem" QUARVANE_SIGN_KEY="$key"
+  expect_refusal "(CN=Quarvane web server) is not meant for code signing: its extended key usage is TLS Web Server Authentication" \
+    QUARVANE_SIGN_CERT="$PKI/tls_server.pem" QUARVANE_SIGN_KEY="$key"
+  expect_refusal "the timestamp could not be had from QUARVANE_SIGN_TIMESTAMP_URL" \
+    QUARVANE_SIGN_CERT="$cert" QUARVANE_SIGN_KEY="$key" \
+    QUARVANE_SIGN_TIMESTAMP_URL="$(closed_url) $(closed_url)"
+  [ "$(grep -c '^  http://127.0.0.1:[0-9]*/: ' "$work/sign.log")" = 2 ] ||
+    fail "not every timestamp server tried is named: $(cat "$work/sign.log")"
+
+  make_test_token "$pin"
+  token=(QUARVANE_SIGN_CERT="$cert" QUARVANE_SIGN_PKCS11_MODULE="$TOKEN_MODULE")
+  expect_refusal "the token refused the login with QUARVANE_SIGN_PIN" "${token[@]}" \
+    QUARVANE_SIGN_KEY="pkcs11:token=quarvane;object=signer" QUARVANE_SIGN_PIN=wrong-4711
+  ! grep -F wrong-4711 "$work/sign.log" || fail "the wrong PIN was printed"
+  expect_refusal "QUARVANE_SIGN_KEY holds a PIN" "${token[@]}" QUARVANE_SIGN_PIN="$pin" \
+    QUARVANE_SIGN_KEY="pkcs11:token=quarvane;object=signer;pin-value=$pin"
+  expect_refusal "QUARVANE_SIGN_PIN is not set" "${token[@]}" \
+    QUARVANE_SIGN_KEY="pkcs11:token=quarvane;object=signer"
+
+  sign_with || fail "unsigned build refused: $(cat "$work/sign.log")"
+  grep -q 'Quarvane.exe is not signed: set QUARVANE_SIGN_CERT and QUARVANE_SIGN_KEY' "$work/sign.log" ||
+    fail "an unsigned build does not say so"
+  cmp -s "$work/Quarvane.exe" "$built_exe" || fail "an unsigned build changed the file"
+  echo "half-given, unreadable, mismatched, expired, future and TLS certificates, a wrong PIN," \
+    "a PIN in the URI and unreachable timestamp servers refused; unsigned build said so"
+}
+
+"$case_name"
