@@ -162,7 +162,7 @@ sign() {
     if ! output=$(printf '%s' "$QUARVANE_SIGN_PIN" |
       osslsigncode sign -pkcs11module "$module" -key "$key" -readpass /dev/stdin "${common[@]}" 2>&1); then
       local refusal
-      refusal=$(grep -oE 'PIN incorrect|PIN locked|PIN len range|Login failed' <<<"$output" | head -1)
+      refusal=$(grep -oE 'PIN incorrect|PIN locked|PIN len range|Login failed' <<<"$output" | sed -n 1p)
       [ -z "$refusal" ] || refuse "the token refused the login with QUARVANE_SIGN_PIN ($refusal)"
       refuse "osslsigncode failed:"$'\n'"$(masked "$output")"
     fi
@@ -187,7 +187,7 @@ timestamp() {
       return
     fi
     [ "$status" -ne 124 ] || output="no answer in $timestamp_seconds seconds"
-    tried+=$'\n'"  $url: $(grep -vE '^(PE checksum|Connecting to|Use the|Failed$|$)' <<<"$output" | head -3 | paste -sd ';' | sed 's/;/; /g')"
+    tried+=$'\n'"  $url: $(grep -vE '^(PE checksum|Connecting to|Use the|Failed$|$)' <<<"$output" | sed -n 1,3p | paste -sd ';' | sed 's/;/; /g')"
   done
   refuse "the timestamp could not be had from QUARVANE_SIGN_TIMESTAMP_URL:$tried"
 }
