@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The release: a reproducible Quarvane.exe, packed with its README and SHA-256
-# sums. (Signing is tested in signing/signing_test.sh.)
+# The release: a reproducible Quarvane.exe, packed with the administrator's
+# guide and SHA-256 sums. (Signing is tested in signing/signing_test.sh.)
 # Usage: release_test.sh CASE SOURCE_DIR BUILT_EXE
 #   reproducible  two builds, in two folders at two times, give the same bytes
-#   package       cpack makes Quarvane-<version>-win32.zip with the four files
+#   package       cpack makes Quarvane-<version>-win32.zip with the four files,
+#                 the guide in a form Notepad shows as it is
 set -euo pipefail
 case_name=$1
 source_dir=$2
@@ -26,6 +27,20 @@ reproducible() {
   [ "$a" = "$b" ] || fail "the two builds differ: $(cmp -l "$first" "$second" | head -5)"
 }
 
+# Text that Notepad on every Windows shows as it is: ASCII, CRLF line endings,
+# no line over 100 columns, no Markdown, nothing about building from source.
+expect_plain_windows_text() {
+  local text=$1 found
+  found=$(grep -m3 -nv $'\r$' "$text") && fail "$text has lines without CRLF: $found"
+  found=$(awk '{ sub(/\r$/, "") } length > 100 { print NR ": " $0; if (++n == 3) exit }' "$text")
+  [ -z "$found" ] || fail "$text has lines over 100 columns: $found"
+  found=$(LC_ALL=C grep -m3 -n '[^ -~]' <(tr -d '\r' <"$text")) &&
+    fail "$text is not plain ASCII: $found"
+  found=$(grep -m3 -nE '`|^#|\]\(|\*\*|^ *\|' "$text") && fail "$text has Markdown: $found"
+  found=$(grep -m3 -niE 'cmake|apt-get|debian' "$text") && fail "$text tells how to build: $found"
+  return 0
+}
+
 package() {
   local version zip
   version=$(sed -n 's/^project(Quarvane VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
@@ -35,12 +50,13 @@ package() {
   [ -f "$zip" ] || fail "no $zip"
   mkdir "$work/unpacked"
   (cd "$work/unpacked" && cmake -E tar xf "$zip")
-  local files="Quarvane.exe README.md SHA256SUMS THIRD-PARTY-NOTICES.txt"
+  local files="Quarvane.exe README.txt SHA256SUMS THIRD-PARTY-NOTICES.txt"
   [ "$(cd "$work/unpacked" && ls | tr '\n' ' ')" = "$files " ] ||
     fail "the package holds: $(ls "$work/unpacked")"
   (cd "$work/unpacked" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
   [ "$(cut -d' ' -f3 "$work/unpacked/SHA256SUMS" | tr '\n' ' ')" = \
-    "Quarvane.exe README.md THIRD-PARTY-NOTICES.txt " ] || fail "SHA256SUMS does not list all three"
+    "Quarvane.exe README.txt THIRD-PARTY-NOTICES.txt " ] || fail "SHA256SUMS does not list all three"
+  expect_plain_windows_text "$work/unpacked/README.txt"
   grep -q '^winpthreads' "$work/unpacked/THIRD-PARTY-NOTICES.txt" &&
     grep -q '^MinGW-w64 runtime' "$work/unpacked/THIRD-PARTY-NOTICES.txt" ||
     fail "THIRD-PARTY-NOTICES.txt does not name winpthreads and the MinGW-w64 runtime"
