@@ -30,10 +30,10 @@ fi
 
 if why_no_32bit=$(bash scripts/runs-32bit-wine.sh); then
   i686_result="ran: unit, resource and whole-run tests in a 32-bit prefix (wine.*) and under WoW64
-  in a 64-bit prefix (wow64.*), the executable checks and the release (release.*)"
+  in a 64-bit prefix (wow64.*), the executable checks, the release and its signing (release.*)"
 else
   echo "windows-i686: $why_no_32bit; its tests that run a Windows program will show as skipped."
-  i686_result="ran: the executable checks and the release (release.*);
+  i686_result="ran: the executable checks, the release and its signing (release.*);
   SKIPPED: the tests that run a Windows program (wine.*, wow64.*): $why_no_32bit"
 fi
 run_preset windows-i686
@@ -42,4 +42,4 @@ run_preset windows-x86_64
 echo
 echo "Windows test sets:"
 echo "windows-i686 (the released Quarvane.exe) $i686_result"
-echo "windows-x86_64 ran: unit, resource and whole-run tests in a 64-bit prefix (wine.*), the executable checks"
+echo "windows-x86_64 ran: unit, resource and whole-run tests in a 64-bit prefix, the guide's Command Prompt steps (wine.*), the executable checks"
