@@ -21,7 +21,7 @@ source "$(dirname "$0")/wine.sh"
 case_name=$1
 guide=$2
 planted_exe=$3
-version=$(sed -n '1s/^QUARVANE \([0-9.]*\) .*/\1/p' "$guide")
+version=$(sed -n 's/^For Quarvane \([0-9.]*[0-9]\)\. .*/\1/p' "$guide")
 profile=$drive_c/users/$(whoami)
 # Wine links Downloads to the Linux home folder: a folder of the prefix instead.
 downloads=$profile/Downloads
