@@ -17,7 +17,7 @@ case_name=$1
 source_dir=$2
 built_exe=$3
 work=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'stop_timestamp_servers; rm -rf "$work"' EXIT
 here=$(dirname "$0")
 source "$here/../release_support.sh"
 source "$here/test_pki.sh"
@@ -48,7 +48,7 @@ verifies() {
 on_token() {
   local url exe
   make_test_token "$pin"
-  url=$(start_timestamp_server 600)
+  url=$(start_timestamp_server 300)
   cat "$PKI/intermediate.pem" "$PKI/signer.pem" >"$PKI/chain.pem"
   mkdir "$work/tmp"
   exe=$(
@@ -113,8 +113,8 @@ Valid to: $(tail -1 <<<"$dates")" ] || fail "the published signer is: $(cat "$wo
 
 silent_timestamp() {
   local silent url
-  silent=$(start_timestamp_server 600 --silent)
-  url=$(start_timestamp_server 600)
+  silent=$(start_timestamp_server 300 --silent)
+  url=$(start_timestamp_server 300)
   cat "$PKI/signer.pem" "$PKI/intermediate.pem" >"$PKI/chain.pem"
   sign_with QUARVANE_SIGN_CERT="$PKI/chain.pem" QUARVANE_SIGN_KEY="$PKI/signer.key" \
     QUARVANE_SIGN_TIMESTAMP_URL="$silent $url" || fail "signing failed: $(cat "$work/sign.log")"

@@ -99,16 +99,22 @@ thumbprint_of() { openssl x509 -in "$1" -noout -fingerprint -sha1 | sed 's/.*=//
 
 # Starts a timestamp authority that stops by itself after SECONDS; prints its
 # URL. With --silent, a server that takes connections and never answers.
+# stop_timestamp_servers stops them all sooner.
 start_timestamp_server() {
   local seconds=$1 port_file
   port_file=$(mktemp -u "$PKI/port-XXXX")
   python3 "$(dirname "${BASH_SOURCE[0]}")/timestamp_server.py" "$PKI/tsa.cnf" "$seconds" \
     "$port_file" "${@:2}" >>"$PKI/tsa.log" 2>&1 &
+  echo $! >>"$PKI/servers"
   while [ ! -s "$port_file" ]; do
     kill -0 $! 2>/dev/null || { cat "$PKI/tsa.log" >&2; return 1; }
     sleep 0.1
   done
   echo "http://127.0.0.1:$(cat "$port_file")/"
+}
+
+stop_timestamp_servers() {
+  [ ! -f "$PKI/servers" ] || xargs kill 2>/dev/null <"$PKI/servers" || true
 }
 
 # A URL on 127.0.0.1 where nothing listens.
