@@ -2,15 +2,14 @@
 # Signing the release, with a throwaway PKI, a local RFC 3161 timestamp
 # authority and a SoftHSM2 token.
 # Usage: signing_test.sh CASE SOURCE_DIR BUILT_EXE
-#   on_token          a whole build signs with the token's key and a timestamp:
-#                     the PIN is on no command line, in no output or file; the
-#                     file verifies after its certificate's end, unlike one
-#                     without a timestamp, and without its signature it is the
-#                     unsigned build
+#   on_token          a whole build signs with the token's key and a timestamp,
+#                     from the first server that answers (one refuses, one never
+#                     answers): the PIN is on no command line, in no output or
+#                     file; the file verifies after its certificate's end, unlike
+#                     one without a timestamp, and without its signature it is
+#                     the unsigned build
 #   chain_any_order   the chain goes into the signature, and the thumbprint
 #                     published is the signer's, whatever the chain file's order
-#   silent_timestamp  a timestamp server that never answers is given up on,
-#                     and the next one stamps the file
 #   refusals          what stops the build, and what it says
 set -euo pipefail
 case_name=$1
@@ -46,14 +45,16 @@ verifies() {
 }
 
 on_token() {
-  local url exe
+  local silent url exe
   make_test_token "$pin"
-  url=$(start_timestamp_server 300)
+  # Outlives the test's time limit, so that a wait for its answer fails the test.
+  silent=$(start_timestamp_server 600 --silent)
+  url=$(start_timestamp_server 600)
   cat "$PKI/intermediate.pem" "$PKI/signer.pem" >"$PKI/chain.pem"
   mkdir "$work/tmp"
   exe=$(
     export QUARVANE_SIGN_CERT=$PKI/chain.pem QUARVANE_SIGN_KEY="pkcs11:token=quarvane;object=signer"
-    QUARVANE_SIGN_TIMESTAMP_URL="$(closed_url) $url"
+    QUARVANE_SIGN_TIMESTAMP_URL="$(closed_url) $silent $url"
     export QUARVANE_SIGN_PKCS11_MODULE=$TOKEN_MODULE QUARVANE_SIGN_PIN=$pin TMPDIR=$work/tmp
     export QUARVANE_SIGN_TIMESTAMP_URL
     build_copy "$work/signed" strace -f -qq --seccomp-bpf -e trace=execve -s 4096 -o "$work/exec.log"
@@ -86,7 +87,7 @@ on_token() {
   verifies "$work/Quarvane.exe" || fail "the unstamped file does not verify now"
   ! verifies "$work/Quarvane.exe" -time "$after_the_end" ||
     fail "the unstamped file verifies after its certificate's end"
-  echo "signed on the token, timestamped by the second server; verifies after the certificate's end"
+  echo "signed on the token, timestamped by the third server; verifies after the certificate's end"
 }
 
 chain_any_order() {
@@ -109,18 +110,6 @@ Issuer: CN=Quarvane Test Intermediate
 Valid from: $(head -1 <<<"$dates")
 Valid to: $(tail -1 <<<"$dates")" ] || fail "the published signer is: $(cat "$work/published.txt")"
   echo "the signer's thumbprint, Subject, Issuer and dates published for either order"
-}
-
-silent_timestamp() {
-  local silent url
-  silent=$(start_timestamp_server 300 --silent)
-  url=$(start_timestamp_server 300)
-  cat "$PKI/signer.pem" "$PKI/intermediate.pem" >"$PKI/chain.pem"
-  sign_with QUARVANE_SIGN_CERT="$PKI/chain.pem" QUARVANE_SIGN_KEY="$PKI/signer.key" \
-    QUARVANE_SIGN_TIMESTAMP_URL="$silent $url" || fail "signing failed: $(cat "$work/sign.log")"
-  grep -q "Quarvane.exe is timestamped by $url" "$work/sign.log" || fail "not timestamped: $(cat "$work/sign.log")"
-  verifies "$work/Quarvane.exe" -time "$after_the_end" || fail "does not verify: $(cat "$work/verify.log")"
-  echo "a silent server given up on; the next one stamped the file"
 }
 
 expect_refusal() {
@@ -164,8 +153,6 @@ refusals() {
   ! grep -F wrong-4711 "$work/sign.log" || fail "the wrong PIN was printed"
   expect_refusal "QUARVANE_SIGN_KEY holds a PIN" "${token[@]}" QUARVANE_SIGN_PIN="$pin" \
     QUARVANE_SIGN_KEY="pkcs11:token=quarvane;object=signer;pin-value=$pin"
-  expect_refusal "QUARVANE_SIGN_PIN is not set" "${token[@]}" \
-    QUARVANE_SIGN_KEY="pkcs11:token=quarvane;object=signer"
 
   sign_with || fail "unsigned build refused: $(cat "$work/sign.log")"
   grep -q 'Quarvane.exe is not signed: set QUARVANE_SIGN_CERT and QUARVANE_SIGN_KEY' "$work/sign.log" ||
