@@ -31,7 +31,30 @@ work=$drive_c/quarvane-guide
 
 fail() {
   echo "FAIL ($case_name): $*" >&2
+  explain_last_block >&2
   exit 1
+}
+
+# What the last block left: its lines, cmd's exit status, output and error,
+# and the prefix's processes still running, so that a failure says why.
+explain_last_block() {
+  [ "$blocks_run" -gt 0 ] || return 0
+  local log=$wine_logs/$case_name-block-$blocks_run
+  echo "-- block $blocks_run, cmd's exit status $(cat "$log.status"):"
+  sed 's/^/   | /; s/\r$//' "$work/block.cmd"
+  echo "-- its output:"; tr -d '\r' <"$log.out" | sed 's/^/   | /'
+  echo "-- its error (and Wine's messages):"; tr -d '\r' <"$log.err" | sed 's/^/   | /'
+  echo "-- the prefix's processes now:"; prefix_processes | sed 's/^/   | /'
+}
+
+prefix_processes() {
+  local environ pid
+  for environ in /proc/[0-9]*/environ; do
+    pid=${environ#/proc/}
+    pid=${pid%/environ}
+    tr '\0' '\n' <"$environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+    echo "$pid $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"
+  done
 }
 
 # The lines of the block labelled "In SHELL:" that first follows the line
@@ -46,12 +69,18 @@ guide_block() {
 }
 
 # Runs the lines given as one batch file with Wine's cmd, then "echo CD=%CD%";
-# the output is in $wine_logs/block.out.
+# the output is in $work/block.log. Each block's output, error and exit status
+# are kept apart in $wine_logs/CASE-block-N.*. A block's commands may fail on
+# purpose, so its status is kept rather than judged.
+blocks_run=0
 run_block() {
+  local status=0
   mkdir -p "$work"
   { cat; echo 'echo CD=%CD%'; } | sed 's/$/\r/' >"$work/block.cmd"
-  wine_run block cmd /c 'C:\quarvane-guide\block.cmd' || true
-  tr -d '\r' <"$wine_logs/block.out" >"$work/block.log"
+  blocks_run=$((blocks_run + 1))
+  wine_run "$case_name-block-$blocks_run" cmd /c 'C:\quarvane-guide\block.cmd' || status=$?
+  echo "$status" >"$wine_logs/$case_name-block-$blocks_run.status"
+  tr -d '\r' <"$wine_logs/$case_name-block-$blocks_run.out" >"$work/block.log"
 }
 
 block_of() {
