@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the Linux build (with memcheck), the
 # same tests under AddressSanitizer and UndefinedBehaviorSanitizer, bounded
-# libFuzzer runs, then the Windows builds and their tests under Wine: the
+# libFuzzer runs, the shipped PowerShell scripts in PowerShell 7 (where the
+# .NET SDK installs it, else skipped, saying why), then the Windows builds and their tests under Wine: the
 # 32-bit Quarvane.exe in a 32-bit prefix and under WoW64 in a 64-bit one, with
 # the release checks, and a 64-bit build in a 64-bit prefix (all skipped only
 # with QUARVANE_SKIP_WINDOWS_TESTS=1). Where 32-bit Wine cannot run here (the
@@ -11,6 +12,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup-debian.sh
+if why_no_powershell=$(bash scripts/setup-powershell.sh 2>&1 >/dev/null); then
+  powershell_result="ran: the shipped scripts and the guide's PowerShell, in PowerShell 7 (powershell.*)"
+else
+  why_no_powershell=$(tail -1 <<<"$why_no_powershell")
+  echo "PowerShell tests will show as skipped: $why_no_powershell"
+  powershell_result="SKIPPED (powershell.*): $why_no_powershell"
+fi
 jobs=$(nproc)
 
 run_preset() {
@@ -22,6 +30,8 @@ run_preset() {
 run_preset linux
 run_preset linux-sanitize
 run_preset linux-fuzz
+echo
+echo "PowerShell: $powershell_result"
 if [ "${QUARVANE_SKIP_WINDOWS_TESTS:-0}" = 1 ]; then
   echo
   echo "Windows tests SKIPPED (QUARVANE_SKIP_WINDOWS_TESTS=1): Quarvane.exe was neither built nor tested."
@@ -42,4 +52,5 @@ run_preset windows-x86_64
 echo
 echo "Windows test sets:"
 echo "windows-i686 (the released Quarvane.exe) $i686_result"
+echo "PowerShell: $powershell_result"
 echo "windows-x86_64 ran: unit, resource and whole-run tests in a 64-bit prefix, the guide's Command Prompt steps (wine.*), the executable checks"
