@@ -4,7 +4,12 @@
 # QUARVANE_SIGN_KEY are set. With neither set the file stays unsigned, and
 # this says so.
 #
-#   sign_executable.sh EXECUTABLE PUBLICATION_FILE
+#   sign_executable.sh EXECUTABLE PUBLICATION_FILE [SCRIPT...]
+#
+# Each SCRIPT (a PowerShell script) is placed beside the executable, signed
+# with the same certificate and timestamp where osslsigncode can sign scripts
+# (2.9 can, 2.5 cannot: then they stay unsigned, this says so, and packaging
+# the build is refused).
 #
 # QUARVANE_SIGN_CERT       PEM file: the signing certificate and its chain, in any order
 # QUARVANE_SIGN_KEY        unencrypted PEM private key, or a PKCS#11 URI (pkcs11:...)
@@ -24,7 +29,10 @@
 set -euo pipefail
 executable=$1
 publication=$2
+shift 2
+scripts=("$@")
 name=$(basename "$executable")
+folder=$(dirname "$executable")
 cert=${QUARVANE_SIGN_CERT:-}
 key=${QUARVANE_SIGN_KEY:-}
 module=${QUARVANE_SIGN_PKCS11_MODULE:-}
@@ -36,7 +44,7 @@ trap 'rm -rf "$work"' EXIT
 say() { echo "-- $*"; }
 
 refuse() {
-  rm -f "$executable"
+  rm -f "$executable" "${placed_scripts[@]}"
   echo "Cannot sign $name: $*" >&2
   exit 1
 }
@@ -155,34 +163,45 @@ extension() {
   openssl x509 -in "$1" -noout -ext "$2" 2>/dev/null | sed 1d | tr -s ' \n' ' ' | sed 's/^ //; s/ $//'
 }
 
-sign() {
-  local output
-  local common=(-certs "$cert" -h sha256 -n Quarvane -in "$executable" -out "$work/signed.exe")
+# Runs osslsigncode on IN into OUT; its output is in work/signer.log.
+run_signer() {
+  local common=(-certs "$cert" -h sha256 -n Quarvane -in "$1" -out "$2")
   if on_token; then
-    if ! output=$(printf '%s' "$QUARVANE_SIGN_PIN" |
-      osslsigncode sign -pkcs11module "$module" -key "$key" -readpass /dev/stdin "${common[@]}" 2>&1); then
-      local refusal
-      refusal=$(grep -oE 'PIN incorrect|PIN locked|PIN len range|Login failed' <<<"$output" | sed -n 1p)
-      [ -z "$refusal" ] || refuse "the token refused the login with QUARVANE_SIGN_PIN ($refusal)"
-      refuse "osslsigncode failed:"$'\n'"$(masked "$output")"
-    fi
-  elif ! output=$(osslsigncode sign -key "$key" "${common[@]}" 2>&1); then
-    refuse "osslsigncode failed:"$'\n'"$output"
+    printf '%s' "$QUARVANE_SIGN_PIN" |
+      osslsigncode sign -pkcs11module "$module" -key "$key" -readpass /dev/stdin "${common[@]}" \
+        >"$work/signer.log" 2>&1
+  else
+    osslsigncode sign -key "$key" "${common[@]}" >"$work/signer.log" 2>&1
   fi
 }
 
-# Adds the first timestamp a server of QUARVANE_SIGN_TIMESTAMP_URL gives.
-# osslsigncode 2.5 waits forever on a server that never answers, so each
-# server gets a bounded time.
+# Refuses with what osslsigncode said of its failure.
+refuse_signer_failure() {
+  local output refusal
+  output=$(cat "$work/signer.log")
+  if on_token; then
+    refusal=$(grep -oE 'PIN incorrect|PIN locked|PIN len range|Login failed' <<<"$output" | sed -n 1p)
+    [ -z "$refusal" ] || refuse "the token refused the login with QUARVANE_SIGN_PIN ($refusal)"
+  fi
+  refuse "osslsigncode failed:"$'\n'"$(masked "$output")"
+}
+
+sign() { run_signer "$1" "$2" || refuse_signer_failure; }
+
+# Adds to the signed FILE the first timestamp a server of the list given
+# gives, and prints that server's URL. osslsigncode 2.5 waits forever on a
+# server that never answers, so each server gets a bounded time.
 timestamp() {
-  local url output status tried=""
-  for url in $timestamp_urls; do
-    rm -f "$work/stamped.exe"
+  local file=$1 url output status tried="" stamped
+  stamped=$work/stamped.${1##*.}
+  shift
+  for url in "$@"; do
+    rm -f "$stamped"
     status=0
     output=$(timeout "$timestamp_seconds" osslsigncode add -ts "$url" -h sha256 \
-      -in "$work/signed.exe" -out "$work/stamped.exe" 2>&1) || status=$?
+      -in "$file" -out "$stamped" 2>&1) || status=$?
     if [ "$status" -eq 0 ]; then
-      mv "$work/stamped.exe" "$work/signed.exe"
+      mv "$stamped" "$file"
       echo "$url"
       return
     fi
@@ -205,7 +224,32 @@ publish() {
   echo "$thumbprint"
 }
 
+# Signs each script, with the server that stamped the executable, into
+# work/; leaves them unsigned where this osslsigncode cannot sign scripts.
+sign_scripts() {
+  local script signed
+  for script in "${scripts[@]}"; do
+    signed=$work/$(basename "$script")
+    if ! run_signer "$script" "$signed"; then
+      grep -q 'Unrecognized file type' "$work/signer.log" || refuse_signer_failure
+      say "the PowerShell scripts are not signed: $(osslsigncode --version 2>&1 | sed -n 1p) cannot" \
+        "sign them (2.9 can), so packaging this build will be refused"
+      return
+    fi
+    [ -z "$stamped_by" ] || timestamp "$signed" "$stamped_by" >/dev/null
+  done
+  for script in "${scripts[@]}"; do
+    mv "$work/$(basename "$script")" "$folder/"
+  done
+  say "the PowerShell scripts are signed like $name"
+}
+
+placed_scripts=()
+for script in "${scripts[@]}"; do
+  placed_scripts+=("$folder/$(basename "$script")")
+done
 rm -f "$publication"
+[ ${#scripts[@]} -eq 0 ] || cp "${scripts[@]}" "$folder/"
 if [ -z "$cert" ] && [ -z "$key" ]; then
   say "$name is not signed: set QUARVANE_SIGN_CERT and QUARVANE_SIGN_KEY to sign it"
   exit 0
@@ -214,9 +258,11 @@ check_settings
 split_certificates
 signer=$(find_signer)
 check_signer "$signer"
-sign
+sign "$executable" "$work/signed.exe"
 stamped_by=""
-[ -z "${timestamp_urls// /}" ] || stamped_by=$(timestamp)
+# shellcheck disable=SC2086 # the servers are separated by spaces
+[ -z "${timestamp_urls// /}" ] || stamped_by=$(timestamp "$work/signed.exe" $timestamp_urls)
+[ ${#scripts[@]} -eq 0 ] || sign_scripts
 mv "$work/signed.exe" "$executable"
 say "$name is signed with $cert, thumbprint $(publish "$signer") (in $publication)"
 if [ -n "$stamped_by" ]; then

@@ -109,4 +109,4 @@ parts=(
     echo
     cat "$file"
   done
-} >"$output"
+} | sed 's/\r*$/\r/' >"$output"  # Windows line endings, for Notepad

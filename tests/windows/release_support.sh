@@ -12,7 +12,7 @@ build_copy() {
   local folder=$1
   shift
   mkdir -p "$folder"
-  tar -C "$source_dir" --exclude=./build --exclude=./.git -cf - . | tar -C "$folder" -xf -
+  tar -C "$source_dir" --exclude=./build --exclude=./.git --exclude=./.tools -cf - . | tar -C "$folder" -xf -
   (cd "$folder" && cmake --preset windows-i686 -DBUILD_TESTING=OFF >"$work/configure.log" &&
     "$@" cmake --build --preset windows-i686 --target quarvane -j "$(nproc)" >"$work/build.log" 2>&1) ||
     fail "build failed: $(cat "$work/configure.log" "$work/build.log")"

@@ -3,8 +3,8 @@
 # guide and SHA-256 sums. (Signing is tested in signing/signing_test.sh.)
 # Usage: release_test.sh CASE SOURCE_DIR BUILT_EXE
 #   reproducible  two builds, in two folders at two times, give the same bytes
-#   package       cpack makes Quarvane-<version>-win32.zip with the four files,
-#                 the guide in a form Notepad shows as it is
+#   package       cpack makes Quarvane-<version>-win32.zip with the six files,
+#                 the guide and notices in a form Notepad shows as it is
 set -euo pipefail
 case_name=$1
 source_dir=$2
@@ -42,7 +42,7 @@ expect_plain_windows_text() {
 }
 
 package() {
-  local version zip
+  local version zip found
   version=$(sed -n 's/^project(Quarvane VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
   (cd "$source_dir" && cpack --preset windows-i686 >"$work/cpack.log" 2>&1) ||
     fail "cpack failed: $(cat "$work/cpack.log")"
@@ -50,13 +50,21 @@ package() {
   [ -f "$zip" ] || fail "no $zip"
   mkdir "$work/unpacked"
   (cd "$work/unpacked" && cmake -E tar xf "$zip")
-  local files="Quarvane.exe README.txt SHA256SUMS THIRD-PARTY-NOTICES.txt"
+  local files="Find-QuarvaneStray.ps1 Invoke-Quarvane.ps1 Quarvane.exe README.txt SHA256SUMS THIRD-PARTY-NOTICES.txt"
   [ "$(cd "$work/unpacked" && ls | tr '\n' ' ')" = "$files " ] ||
     fail "the package holds: $(ls "$work/unpacked")"
   (cd "$work/unpacked" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
   [ "$(cut -d' ' -f3 "$work/unpacked/SHA256SUMS" | tr '\n' ' ')" = \
-    "Quarvane.exe README.txt THIRD-PARTY-NOTICES.txt " ] || fail "SHA256SUMS does not list all three"
+    "Quarvane.exe Find-QuarvaneStray.ps1 Invoke-Quarvane.ps1 README.txt THIRD-PARTY-NOTICES.txt " ] ||
+    fail "SHA256SUMS does not list all five"
   expect_plain_windows_text "$work/unpacked/README.txt"
+  found=$(grep -m3 -nv $'\r$' "$work/unpacked/THIRD-PARTY-NOTICES.txt") &&
+    fail "THIRD-PARTY-NOTICES.txt has lines without CRLF: $found"
+  local script
+  for script in Find-QuarvaneStray.ps1 Invoke-Quarvane.ps1; do
+    cmp -s "$work/unpacked/$script" <(sed 's/$/\r/' "$source_dir/deploy/$script") ||
+      fail "$script is not the source's, with Windows line endings"
+  done
   grep -q '^winpthreads' "$work/unpacked/THIRD-PARTY-NOTICES.txt" &&
     grep -q '^MinGW-w64 runtime' "$work/unpacked/THIRD-PARTY-NOTICES.txt" ||
     fail "THIRD-PARTY-NOTICES.txt does not name winpthreads and the MinGW-w64 runtime"

@@ -7,7 +7,8 @@
 #                     answers): the PIN is on no command line, in no output or
 #                     file; the file verifies after its certificate's end, unlike
 #                     one without a timestamp, and without its signature it is
-#                     the unsigned build
+#                     the unsigned build; its package holds the scripts signed
+#                     and stamped too (with osslsigncode 2.5, it is refused)
 #   chain_any_order   the chain goes into the signature, and the thumbprint
 #                     published is the signer's, whatever the chain file's order
 #   refusals          what stops the build, and what it says
@@ -77,6 +78,7 @@ on_token() {
   cmp -s "$work/signed.rsrc" "$work/unsigned.rsrc" || fail "signing changed the version record or manifest"
   osslsigncode remove-signature -in "$exe" -out "$work/stripped.exe" >/dev/null
   cmp -s "$work/stripped.exe" "$built_exe" || fail "without its signature the file is not the unsigned build"
+  package_signed_build "$work/signed"
 
   sign_with QUARVANE_SIGN_CERT="$PKI/chain.pem" QUARVANE_SIGN_KEY="pkcs11:token=quarvane;object=signer" \
     QUARVANE_SIGN_PKCS11_MODULE="$TOKEN_MODULE" QUARVANE_SIGN_PIN="$pin" ||
@@ -88,6 +90,35 @@ on_token() {
   ! verifies "$work/Quarvane.exe" -time "$after_the_end" ||
     fail "the unstamped file verifies after its certificate's end"
   echo "signed on the token, timestamped by the third server; verifies after the certificate's end"
+}
+
+# A signed build's package holds the scripts signed and stamped like the
+# executable; where osslsigncode cannot sign scripts, it is refused.
+package_signed_build() {
+  local unpacked=$work/unpacked script
+  if ! (cd "$1" && cpack --preset windows-i686 >"$work/cpack.log" 2>&1); then
+    scripts_signable || fail "packaging the signed build failed: $(cat "$work/cpack.log")"
+    grep -q "Quarvane.exe is signed but Find-QuarvaneStray.ps1 is not" "$work/cpack.log" &&
+      grep -q "Install osslsigncode 2.9 or later" "$work/cpack.log" ||
+      fail "the refusal to package unsigned scripts does not say why: $(cat "$work/cpack.log")"
+    echo "$(osslsigncode --version | sed -n 1p) signs no scripts: the signed build's package is refused"
+    return
+  fi
+  scripts_signable || fail "a signed build was packaged with unsigned scripts"
+  mkdir "$unpacked"
+  (cd "$unpacked" && cmake -E tar xf "$1"/build/windows-i686/Quarvane-*-win32.zip)
+  for script in Find-QuarvaneStray.ps1 Invoke-Quarvane.ps1; do
+    verifies "$unpacked/$script" -time "$after_the_end" ||
+      fail "the packaged $script does not verify after the certificate's end: $(cat "$work/verify.log")"
+  done
+  echo "the package holds both scripts signed and timestamped"
+}
+
+# Whether this osslsigncode signs PowerShell scripts, as 2.9 does and 2.5 does not.
+scripts_signable() {
+  local version
+  version=$(osslsigncode --version | sed -n '1s/^osslsigncode \([0-9]*\.[0-9]*\).*/\1/p')
+  [ "$(printf '%s\n' "$version" 2.9 | sort -V | head -1)" = 2.9 ]
 }
 
 chain_any_order() {
