@@ -42,8 +42,9 @@ Exit codes:
      the service did not start again, or a dependent service did not start
      again (the log says which)
   2  nothing was changed: Cryptographic Services or a dependent service would
-     not stop, Quarvane.exe could not start, or another run held the lock
-     (the log, or for the lock this script's output, says why)
+     not stop, Quarvane.exe could not start, another run held the lock (the
+     log says which), or AppLocker or WDAC did not allow this script (its
+     output says so)
 
 It must run elevated or as SYSTEM.
 
@@ -59,6 +60,15 @@ param(
 )
 Set-StrictMode -Version 3.0
 $ErrorActionPreference = 'Stop'
+
+# Where AppLocker or WDAC does not allow this script, PowerShell runs it in
+# ConstrainedLanguage mode, which refuses the .NET calls it makes.
+$languageMode = $ExecutionContext.SessionState.LanguageMode
+if ($languageMode -ne 'FullLanguage') {
+    "Invoke-Quarvane.ps1 runs in $languageMode mode, in which it cannot work: allow it and" +
+    " Find-QuarvaneStray.ps1 by an AppLocker or WDAC rule. Nothing was changed."
+    exit 2
+}
 
 # Its name rules, with this run's catroot.
 . (Join-Path $PSScriptRoot 'Find-QuarvaneStray.ps1') -Catroot $Catroot

@@ -149,6 +149,17 @@ Describe 'Invoke-Quarvane.ps1' {
         $kept | Should -Contain $old[2]
     }
 
+    It 'exits 2 and runs nothing where application control leaves it in ConstrainedLanguage mode' {
+        Add-Folder $Stray
+        $run = "`$ExecutionContext.SessionState.LanguageMode = 'ConstrainedLanguage'; & '$RunScript'" +
+            " -QuarvanePath '$env:QUARVANE_PROGRAM' -LogFolder '$Logs' -Catroot '$Catroot'; exit `$LASTEXITCODE"
+        $output = & $env:QUARVANE_PWSH -NoProfile -NonInteractive -Command $run
+        $LASTEXITCODE | Should -Be 2
+        $output | Should -Match 'runs in ConstrainedLanguage mode'
+        Get-Journal | Should -BeNullOrEmpty
+        Get-Entry | Should -Be @($Stray)
+    }
+
     It 'exits 2 and runs nothing while another run holds the lock' {
         Add-Folder $Stray
         Set-Service @()
