@@ -7,16 +7,21 @@
 set -euo pipefail
 program=$1
 source_dir=$3
+# The run script runs in PowerShell 7; without it, this is skipped.
+source "$source_dir/tests/powershell/find_pwsh.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/bin" "$work/release" "$work/not-a-program"
 cp "$2" "$work/bin/net"
+scripts=("$source_dir/deploy/Find-QuarvaneStray.ps1" "$source_dir/deploy/Invoke-Quarvane.ps1")
 cp "$program" "$work/release/Quarvane.exe"
 echo 'echo never ran' >"$work/not-a-program/Quarvane.exe"
 for release in release not-a-program; do
-  (cd "$work/$release" && sha256sum Quarvane.exe >SHA256SUMS)
+  cp "${scripts[@]}" "$work/$release/"
+  (cd "$work/$release" && sha256sum Quarvane.exe ./*.ps1 | sed 's|  \./|  |' >SHA256SUMS)
 done
 export PATH="$work/bin:$PATH" ANSIBLE_COLLECTIONS_PATH="$source_dir/tests/deploy/collections"
+export QUARVANE_TEST_PWSH=$pwsh QUARVANE_TEST_WINDOWS_HOST=$source_dir/tests/deploy/windows_host.ps1
 export ANSIBLE_NOCOLOR=1 ANSIBLE_LOCALHOST_WARNING=0
 stray='{11111111-2222-3333-4444-555555555555}'
 cd "$source_dir"
@@ -24,14 +29,19 @@ cd "$source_dir"
 fail() { echo "FAIL ($case): $*" >&2; cat "$work/$case.log" >&2; exit 1; }
 
 # Usage: play CASE RELEASE [VARIABLE=VALUE...]: the play on a host whose
-# catalog folder holds one stray folder (and its taken .old name, for the
-# case taken_old_name), with the variables given for the program and net.
+# catalog folder holds one stray folder (none for the case no_stray, and its
+# taken .old name too for taken_old_name), where the Application Identity
+# service runs for the case appidsvc_running, with the variables given for
+# the program and net.
 play() {
   case=$1
   local drive_c=$work/$case release=$work/$2
-  mkdir -p "$drive_c/Windows/System32/catroot/$stray"
+  mkdir -p "$drive_c/Windows/System32/catroot"
+  [ "$case" = no_stray ] || mkdir "$drive_c/Windows/System32/catroot/$stray"
   [ "$case" != taken_old_name ] || mkdir "$drive_c/Windows/System32/catroot/$stray.old"
-  env QUARVANE_TEST_DRIVE_C="$drive_c" QUARVANE_SYSTEM_DIR="$drive_c/Windows/System32" "${@:3}" \
+  [ "$case" != appidsvc_running ] || echo "AppIDSvc Running" >"$drive_c/services.txt"
+  env QUARVANE_TEST_DRIVE_C="$drive_c" QUARVANE_SYSTEM_DIR="$drive_c/Windows/System32" \
+    NET_SERVICES="$drive_c/services.txt" "${@:3}" \
     ansible-playbook -i host, -c local -e "ansible_python_interpreter=$(command -v python3)" \
     -e "quarvane_hosts=host quarvane_release_dir=$release" deploy/quarvane.yml >"$work/$case.log" || true
   [ ! -e "$drive_c/Program Files/Quarvane" ] || fail "the program's folder was left on the host"
@@ -46,18 +56,30 @@ expect() {
   for text in "${@:2}"; do grep -qF -- "$text" "$work/$case.log" || fail "no \"$text\" in the output"; done
 }
 
+renamed() { [ -d "$work/$case/Windows/System32/catroot/$stray.old" ]; }
+
 play full_pass release
-expect "changed=1 failed=0" "Quarvane successfully!"
-[ -d "$work/full_pass/Windows/System32/catroot/$stray.old" ] || fail "the stray was not renamed"
+expect "changed=1 failed=0" "Quarvane successfully!" "The run fully succeeded."
+renamed || fail "the stray was not renamed"
+play appidsvc_running release
+expect "changed=1 failed=0" "Stopped AppIDSvc" "Started AppIDSvc again."
+renamed || fail "the stray was not renamed"
+[ "$(cat "$work/$case/services.txt")" = "AppIDSvc Running" ] || fail "AppIDSvc is not running again"
+play no_stray release
+expect "changed=0 failed=0" "No stray folder in "
 play taken_old_name release
-expect "changed=1 failed=1" "A duplicate file name exists" "Command: ren "
+expect "changed=1 failed=1" "A duplicate file name exists" "Command: ren " "exit code 1"
 play failed_stop release NET_STOP_EXIT=2
-expect "changed=0 failed=1" "The cryptsvc service could not be stopped." "Quarvane failed!"
+expect "changed=0 failed=1" "The cryptsvc service could not be stopped." "Quarvane failed!" "exit code 2"
 chmod -x "$work/not-a-program/Quarvane.exe"
 play not_started not-a-program
-expect "changed=0 failed=1" "Failed to run: " "Quarvane.exe\\\"': Permission denied"
-sha256sum "$program" | sed 's/ .*/  Quarvane.exe/' >"$work/not-a-program/SHA256SUMS"
+expect "changed=0 failed=1" "Quarvane.exe did not start"
+play no_powershell release QUARVANE_TEST_PWSH="$work/missing/pwsh"
+expect "changed=0 failed=1" "Failed to run: "
+sha256sum "$program" | sed 's/ .*/  Quarvane.exe/' >"$work/not-a-program/SHA256SUMS.exe"
+sed '/  Quarvane.exe$/d' "$work/not-a-program/SHA256SUMS" >>"$work/not-a-program/SHA256SUMS.exe"
+mv "$work/not-a-program/SHA256SUMS.exe" "$work/not-a-program/SHA256SUMS"
 play copy_differs not-a-program
 expect "changed=0 failed=1" "Quarvane.exe on the host is not the released file"
 [ -d "$work/copy_differs/Windows/System32/catroot/$stray" ] || fail "the program ran"
-echo "PASS: the play on five hosts"
+echo "PASS: the play on eight hosts"
