@@ -37,12 +37,15 @@ drive_c=$WINEPREFIX/drive_c
 service_folder=$drive_c/quarvane-test
 
 # Runs a Windows program with its output in files rather than a pipe (Wine's
-# helper processes can hold a pipe open), then shows that output.
+# helper processes can hold a pipe open), then shows that output. It gets no
+# input: in a terminal, Wine would make the terminal each program's console,
+# with a console host of its own reading it, which no test wants; so a test
+# runs alike in a terminal and without one.
 # Usage: wine_run NAME EXE [ARGS...]; the output is in $wine_logs/NAME.{out,err}.
 wine_run() {
   local name=$1 status=0
   shift
-  "$wine_loader" "$@" >"$wine_logs/$name.out" 2>"$wine_logs/$name.err" || status=$?
+  "$wine_loader" "$@" </dev/null >"$wine_logs/$name.out" 2>"$wine_logs/$name.err" || status=$?
   return "$status"
 }
 
@@ -51,7 +54,7 @@ setup() {
   wineserver -k 2>/dev/null || true
   rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
-  "$wine_loader" wineboot -i >"$wine_logs/wineboot.log" 2>&1
+  "$wine_loader" wineboot -i </dev/null >"$wine_logs/wineboot.log" 2>&1
   wineserver -w
   # Wine stops services when its server exits: keep one up until cleanup.
   wineserver -p </dev/null >/dev/null 2>&1
