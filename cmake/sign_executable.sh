@@ -15,7 +15,8 @@
 # QUARVANE_SIGN_KEY        unencrypted PEM private key, or a PKCS#11 URI (pkcs11:...)
 # QUARVANE_SIGN_PKCS11_MODULE  the token's PKCS#11 module, for a PKCS#11 URI
 # QUARVANE_SIGN_PIN        the token's PIN, for a PKCS#11 URI; it reaches
-#                          osslsigncode on a pipe, never on a command line
+#                          osslsigncode on a pipe, never on a command line or
+#                          in the environment of a program started here
 # QUARVANE_SIGN_TIMESTAMP_URL  RFC 3161 timestamp servers, separated by spaces,
 #                          tried in order; the first that answers stamps it
 #
@@ -27,6 +28,11 @@
 # file, so that the next build links and signs it again rather than taking it
 # as done.
 set -euo pipefail
+# The PIN is held in this shell alone: out of the environment of every
+# program started from here, and out of any core dump.
+pin=${QUARVANE_SIGN_PIN:-}
+unset QUARVANE_SIGN_PIN
+ulimit -c 0
 executable=$1
 publication=$2
 shift 2
@@ -51,7 +57,7 @@ refuse() {
 
 # Output of a command that was handed the PIN, with the PIN masked.
 masked() {
-  local text=$1 pin=${QUARVANE_SIGN_PIN:-}
+  local text=$1
   [ -z "$pin" ] || text=${text//"$pin"/"****"}
   printf '%s\n' "$text"
 }
@@ -66,11 +72,11 @@ check_settings() {
   fi
   readable QUARVANE_SIGN_CERT "$cert"
   if on_token; then
-    [[ ! $key =~ [\;?]pin- ]] ||
+    [[ ! $key =~ ^pkcs11:(.*[;?&])?pin-(value|source)= ]] ||
       refuse "QUARVANE_SIGN_KEY holds a PIN (pin-value or pin-source); give the PIN in QUARVANE_SIGN_PIN"
     [ -n "$module" ] || refuse "QUARVANE_SIGN_KEY is a PKCS#11 URI but QUARVANE_SIGN_PKCS11_MODULE does not name the token's module"
     readable QUARVANE_SIGN_PKCS11_MODULE "$module"
-    [ -n "${QUARVANE_SIGN_PIN:-}" ] || refuse "QUARVANE_SIGN_KEY is a PKCS#11 URI but QUARVANE_SIGN_PIN is not set"
+    [ -n "$pin" ] || refuse "QUARVANE_SIGN_KEY is a PKCS#11 URI but QUARVANE_SIGN_PIN is not set"
   else
     readable QUARVANE_SIGN_KEY "$key"
   fi
@@ -167,7 +173,7 @@ extension() {
 run_signer() {
   local common=(-certs "$cert" -h sha256 -n Quarvane -in "$1" -out "$2")
   if on_token; then
-    printf '%s' "$QUARVANE_SIGN_PIN" |
+    printf '%s' "$pin" |
       osslsigncode sign -pkcs11module "$module" -key "$key" -readpass /dev/stdin "${common[@]}" \
         >"$work/signer.log" 2>&1
   else

@@ -4,8 +4,9 @@
 # Usage: signing_test.sh CASE SOURCE_DIR BUILT_EXE
 #   on_token          a whole build signs with the token's key and a timestamp,
 #                     from the first server that answers (one refuses, one never
-#                     answers): the PIN is on no command line, in no output or
-#                     file; the file verifies after its certificate's end, unlike
+#                     answers): the PIN is on no command line, in the
+#                     environment of nothing the signing step starts, in no
+#                     output or file; the file verifies after its certificate's end, unlike
 #                     one without a timestamp, and without its signature it is
 #                     the unsigned build; its package holds the scripts signed
 #                     and stamped too (with osslsigncode 2.5, it is refused)
@@ -58,11 +59,14 @@ on_token() {
     QUARVANE_SIGN_TIMESTAMP_URL="$(closed_url) $silent $url"
     export QUARVANE_SIGN_PKCS11_MODULE=$TOKEN_MODULE QUARVANE_SIGN_PIN=$pin TMPDIR=$work/tmp
     export QUARVANE_SIGN_TIMESTAMP_URL
-    build_copy "$work/signed" strace -f -qq --seccomp-bpf -e trace=execve -s 4096 -o "$work/exec.log"
+    build_copy "$work/signed" strace -f -qq -v --seccomp-bpf -e trace=execve,clone,clone3,fork,vfork \
+      -s 4096 -o "$work/exec.log"
   )
   grep -q "Quarvane.exe is timestamped by $url" "$work/build.log" || fail "not timestamped: $(cat "$work/build.log")"
   grep -q '"osslsigncode", "sign"' "$work/exec.log" || fail "the trace of commands saw no signing"
-  ! grep -F "$pin" "$work/exec.log" || fail "the PIN is on a command line"
+  local holders
+  holders=$(programs_holding "$pin" "$work/exec.log")
+  [ -z "$holders" ] || fail "the PIN is on the command line or in the environment of: $holders"
   ! grep -F "$pin" "$work/build.log" || fail "the PIN is in the build's output"
   local kept
   kept=$(grep -rlF "$pin" "$work/signed/build" "$work/tmp" || true)
@@ -90,6 +94,21 @@ on_token() {
   ! verifies "$work/Quarvane.exe" -time "$after_the_end" ||
     fail "the unstamped file verifies after its certificate's end"
   echo "signed on the token, timestamped by the third server; verifies after the certificate's end"
+}
+
+# The programs that the signing script started, with their descendants, whose
+# command line or environment holds TEXT, from a trace of execve and forks.
+programs_holding() {
+  awk -v text="$1" '
+    / (clone3?|v?fork)\(|<\.\.\. (clone3?|v?fork) resumed>/ && / = [0-9]+$/ { parent[$NF] = $1 }
+    / execve\("[^"]*", \["bash", "[^"]*sign_executable\.sh"/ && !signer { signer = $1; next }
+    / execve\(/ && signer && index($0, text) { held[$1] = $2 }
+    END {
+      for (pid in held) {
+        for (p = parent[pid]; p != "" && p != signer; p = parent[p]) {}
+        if (pid != signer && p == signer) print held[pid]
+      }
+    }' "$2" | sort -u | paste -sd' '
 }
 
 # A signed build's package holds the scripts signed and stamped like the
@@ -182,8 +201,11 @@ refusals() {
   expect_refusal "the token refused the login with QUARVANE_SIGN_PIN" "${token[@]}" \
     QUARVANE_SIGN_KEY="pkcs11:token=quarvane;object=signer" QUARVANE_SIGN_PIN=wrong-4711
   ! grep -F wrong-4711 "$work/sign.log" || fail "the wrong PIN was printed"
-  expect_refusal "QUARVANE_SIGN_KEY holds a PIN" "${token[@]}" QUARVANE_SIGN_PIN="$pin" \
-    QUARVANE_SIGN_KEY="pkcs11:token=quarvane;object=signer;pin-value=$pin"
+  local uri
+  for uri in "pkcs11:token=quarvane;object=signer;pin-value=$pin" "pkcs11:pin-value=$pin;token=quarvane" \
+    "pkcs11:token=quarvane;object=signer?pin-source=$work/pin.txt"; do
+    expect_refusal "QUARVANE_SIGN_KEY holds a PIN" "${token[@]}" QUARVANE_SIGN_PIN="$pin" QUARVANE_SIGN_KEY="$uri"
+  done
 
   sign_with || fail "unsigned build refused: $(cat "$work/sign.log")"
   grep -q 'Quarvane.exe is not signed: set QUARVANE_SIGN_CERT and QUARVANE_SIGN_KEY' "$work/sign.log" ||
