@@ -211,7 +211,8 @@ function Get-RunVerdict($Run) {
 
 function Invoke-Repair {
     Write-FolderList 'Stray folders:' $script:Strays
-    Write-FolderList '.old folders before:' @(Get-OldFolder)
+    $oldBefore = @(Get-OldFolder)
+    Write-FolderList '.old folders before:' $oldBefore
     try {
         $stopped = Stop-Dependent (Get-RunningDependent)
     } catch {
@@ -226,7 +227,9 @@ function Invoke-Repair {
     Write-RunLog (@('--- Quarvane.exe ---') + $run.Lines + '---')
     $verdict = Get-RunVerdict $run
     $dependentsRunning = Start-Dependent $stopped
-    Write-FolderList '.old folders after:' @(Get-OldFolder)
+    $oldAfter = @(Get-OldFolder)
+    Write-FolderList '.old folders after:' $oldAfter
+    Write-FolderList 'Renamed by this run (the list for the way back):' @($oldAfter | Where-Object { $oldBefore -cnotcontains $_ })
     Write-RunLog $verdict.Reason
     if ($verdict.Code -ne 1 -and -not $dependentsRunning) {
         Write-RunLog 'A dependent service did not start again: the machine is not as it was.'

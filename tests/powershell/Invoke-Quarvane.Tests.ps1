@@ -88,12 +88,14 @@ Describe 'Invoke-Quarvane.ps1' {
                 'Quarvane\.exe will fix.*stopped successfully\..*could not be started\.\r\nCommand: net start cryptsvc failed!\r\nQuarvane successfully!\r\n' +
                 '.*Started AppIDSvc again\.\r\n\.old folders after:\r\n  \{1A2B3C4D-0000-4000-8000-00000000000A\}\.old\r\n')
             $log | Should -Match '\.old folders before:\r\n  \(none\)\r\n'
+            $log | Should -Match 'Renamed by this run[^\r\n]*\r\n  \{1A2B3C4D-0000-4000-8000-00000000000A\}\.old\r\n[^ ]'
         }
 
         It 'exits 1 when a rename fails, and still starts the dependent again' {
             Add-Folder "$Stray.old"
             Invoke-Run | Should -Be 1
             Get-RunLogText | Should -Match 'Command: ren .* failed!'
+            Get-RunLogText | Should -Match 'Renamed by this run[^\r\n]*\r\n  \(none\)'
             (Get-Journal)[-1] | Should -Be 'Start-Service AppIDSvc'
         }
 
