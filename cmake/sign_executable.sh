@@ -141,10 +141,11 @@ subjects() {
   done | paste -sd ';' | sed 's/;/; /g'
 }
 
-# One field of a certificate, as Windows shows it: names most specific first,
+# One field of a certificate, as Windows shows it: names most specific first
+# and in UTF-8 (not escaped),
 # dates in ISO 8601 (UTC).
 field() {
-  openssl x509 -in "$1" -noout "$2" -nameopt rfc2253,sep_comma_plus_space -dateopt iso_8601 |
+  openssl x509 -in "$1" -noout "$2" -nameopt rfc2253,sep_comma_plus_space,-esc_msb -dateopt iso_8601 |
     sed 's/^[A-Za-z]*=//'
 }
 

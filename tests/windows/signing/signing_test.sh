@@ -159,7 +159,12 @@ chain_any_order() {
 Issuer: CN=Quarvane Test Intermediate
 Valid from: $(head -1 <<<"$dates")
 Valid to: $(tail -1 <<<"$dates")" ] || fail "the published signer is: $(cat "$work/published.txt")"
-  echo "the signer's thumbprint, Subject, Issuer and dates published for either order"
+  cat "$PKI/intermediate.pem" "$PKI/accented.pem" >"$PKI/chain.pem"
+  sign_with QUARVANE_SIGN_CERT="$PKI/chain.pem" QUARVANE_SIGN_KEY="$PKI/signer.key" ||
+    fail "signing with a non-ASCII subject failed: $(cat "$work/sign.log")"
+  [ "$(sed -n 2p "$work/published.txt")" = "Subject: CN=Quarvane Müller signer, O=Quarvane Test" ] ||
+    fail "a non-ASCII Subject is not published as the text Windows shows: $(sed -n 2p "$work/published.txt")"
+  echo "the signer's thumbprint, Subject, Issuer and dates published for either order, in UTF-8"
 }
 
 expect_refusal() {

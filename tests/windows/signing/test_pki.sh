@@ -6,6 +6,7 @@
 #   signer.pem                          code signing, valid from a day ago for two days
 #   expired.pem, not_yet_valid.pem,     the same key (signer.key) in certificates
 #   tls_server.pem                      that must not sign
+#   accented.pem                        the same key, code signing, a non-ASCII name
 #   tsa.pem                             the timestamp authority: critical timeStamping
 #   tsa.cnf                             its `openssl ts -reply` configuration
 
@@ -58,6 +59,7 @@ EOF
   pki_issue expired intermediate code_signing "/CN=Quarvane expired signer" 20190101000000Z 20200630000000Z signer
   pki_issue not_yet_valid intermediate code_signing "/CN=Quarvane future signer" 30 400 signer
   pki_issue tls_server intermediate tls_server "/CN=Quarvane web server" -1 2 signer
+  pki_issue accented intermediate code_signing "/O=Quarvane Test/CN=Quarvane Müller signer" -1 2 signer
   pki_key tsa
   pki_issue tsa intermediate timestamping "/CN=Quarvane Test TSA" -1 3650
   cat >"$PKI/tsa.cnf" <<EOF
@@ -89,7 +91,7 @@ pki_issue() {
   local name=$1 issuer=$2 extensions=$3 subject=$4 start=$5 end=$6 key=${7:-$1}
   [[ $start == *Z ]] || start=$(pki_date "$start")
   [[ $end == *Z ]] || end=$(pki_date "$end")
-  openssl req -new -key "$PKI/$key.key" -subj "$subject" -out "$PKI/$name.csr"
+  openssl req -new -utf8 -key "$PKI/$key.key" -subj "$subject" -out "$PKI/$name.csr"
   openssl ca -batch -config "$PKI/ca.cnf" -notext -in "$PKI/$name.csr" -cert "$PKI/$issuer.pem" \
     -keyfile "$PKI/$issuer.key" -extensions "$extensions" -startdate "$start" -enddate "$end" \
     -out "$PKI/$name.pem" >"$PKI/ca.log" 2>&1 || { cat "$PKI/ca.log" >&2; return 1; }
