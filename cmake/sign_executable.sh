@@ -160,6 +160,9 @@ check_signer() {
   usage=$(extension "$signer" extendedKeyUsage)
   [ -z "$usage" ] || grep -q 'Code Signing' <<<"$usage" ||
     refuse "$certificate is not meant for code signing: its extended key usage is $usage"
+  ! grep -q '1\.3\.6\.1\.4\.1\.311\.10\.3\.13' <<<"$usage" ||
+    refuse "$certificate has the Lifetime Signing usage (1.3.6.1.4.1.311.10.3.13): Windows stops" \
+      "trusting its signatures the day it expires, timestamp or not; sign with a certificate without it"
   usage=$(extension "$signer" keyUsage)
   [ -z "$usage" ] || grep -q 'Digital Signature' <<<"$usage" ||
     refuse "$certificate is not meant for code signing: its key usage is $usage"

@@ -195,6 +195,10 @@ refusals() {
     QUARVANE_SIGN_CERT="$PKI/not_yet_valid.pem" QUARVANE_SIGN_KEY="$key"
   expect_refusal "(CN=Quarvane web server) is not meant for code signing: its extended key usage is TLS Web Server Authentication" \
     QUARVANE_SIGN_CERT="$PKI/tls_server.pem" QUARVANE_SIGN_KEY="$key"
+  expect_refusal "(CN=Quarvane lifetime signer) has the Lifetime Signing usage (1.3.6.1.4.1.311.10.3.13)" \
+    QUARVANE_SIGN_CERT="$PKI/lifetime.pem" QUARVANE_SIGN_KEY="$key"
+  expect_refusal "(CN=Quarvane non-repudiation) is not meant for code signing: its key usage is Non Repudiation" \
+    QUARVANE_SIGN_CERT="$PKI/no_digital_signature.pem" QUARVANE_SIGN_KEY="$key"
   expect_refusal "the timestamp could not be had from QUARVANE_SIGN_TIMESTAMP_URL" \
     QUARVANE_SIGN_CERT="$cert" QUARVANE_SIGN_KEY="$key" \
     QUARVANE_SIGN_TIMESTAMP_URL="$(closed_url) $(closed_url)"
@@ -216,7 +220,8 @@ refusals() {
   grep -q 'Quarvane.exe is not signed: set QUARVANE_SIGN_CERT and QUARVANE_SIGN_KEY' "$work/sign.log" ||
     fail "an unsigned build does not say so"
   cmp -s "$work/Quarvane.exe" "$built_exe" || fail "an unsigned build changed the file"
-  echo "half-given, unreadable, mismatched, expired, future and TLS certificates, a wrong PIN," \
+  echo "half-given, unreadable, mismatched, expired, future, TLS, Lifetime Signing and" \
+    "non-Digital-Signature certificates, a wrong PIN," \
     "a PIN in the URI and unreachable timestamp servers refused; unsigned build said so"
 }
 

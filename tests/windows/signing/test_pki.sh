@@ -6,6 +6,8 @@
 #   signer.pem                          code signing, valid from a day ago for two days
 #   expired.pem, not_yet_valid.pem,     the same key (signer.key) in certificates
 #   tls_server.pem                      that must not sign
+#   lifetime.pem, no_digital_signature.pem  the same key, with the Lifetime Signing
+#                                       usage, or without Digital Signature
 #   accented.pem                        the same key, code signing, a non-ASCII name
 #   tsa.pem                             the timestamp authority: critical timeStamping
 #   tsa.cnf                             its `openssl ts -reply` configuration
@@ -37,6 +39,14 @@ authorityKeyIdentifier = keyid
 basicConstraints = critical, CA:false
 keyUsage = critical, digitalSignature
 extendedKeyUsage = codeSigning
+[lifetime_signing]
+basicConstraints = critical, CA:false
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning, 1.3.6.1.4.1.311.10.3.13
+[no_digital_signature]
+basicConstraints = critical, CA:false
+keyUsage = critical, nonRepudiation
+extendedKeyUsage = codeSigning
 [tls_server]
 basicConstraints = critical, CA:false
 keyUsage = critical, digitalSignature
@@ -59,6 +69,8 @@ EOF
   pki_issue expired intermediate code_signing "/CN=Quarvane expired signer" 20190101000000Z 20200630000000Z signer
   pki_issue not_yet_valid intermediate code_signing "/CN=Quarvane future signer" 30 400 signer
   pki_issue tls_server intermediate tls_server "/CN=Quarvane web server" -1 2 signer
+  pki_issue lifetime intermediate lifetime_signing "/CN=Quarvane lifetime signer" -1 2 signer
+  pki_issue no_digital_signature intermediate no_digital_signature "/CN=Quarvane non-repudiation" -1 2 signer
   pki_issue accented intermediate code_signing "/O=Quarvane Test/CN=Quarvane Müller signer" -1 2 signer
   pki_key tsa
   pki_issue tsa intermediate timestamping "/CN=Quarvane Test TSA" -1 3650
