@@ -50,7 +50,7 @@ trap 'rm -rf "$work"' EXIT
 say() { echo "-- $*"; }
 
 refuse() {
-  rm -f "$executable" "${placed_scripts[@]}"
+  rm -f "$executable" "${placed_scripts[@]}" "$publication" "$signed_record"
   echo "Cannot sign $name: $*" >&2
   exit 1
 }
@@ -221,18 +221,22 @@ timestamp() {
   refuse "the timestamp could not be had from QUARVANE_SIGN_TIMESTAMP_URL:$tried"
 }
 
+# Writes the publication file, and then the SHA-256 of the signed file, by
+# which packaging knows the executable it packs is the one signed here.
 publish() {
-  local signer=$1 thumbprint
-  thumbprint=$(openssl x509 -in "$signer" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
-  {
-    echo "$thumbprint"
-    echo "Subject: $(field "$signer" -subject)"
-    echo "Issuer: $(field "$signer" -issuer)"
-    echo "Valid from: $(field "$signer" -startdate)"
-    echo "Valid to: $(field "$signer" -enddate)"
-  } >"$publication"
-  echo "$thumbprint"
+  local signer=$1 signed=$2 text
+  text="$(thumbprint_of "$signer")
+Subject: $(field "$signer" -subject)
+Issuer: $(field "$signer" -issuer)
+Valid from: $(field "$signer" -startdate)
+Valid to: $(field "$signer" -enddate)"
+  printf '%s\n' "$text" >"$publication.new" && mv "$publication.new" "$publication" &&
+    [ "$(cat "$publication")" = "$text" ] || refuse "$publication could not be written"
+  sha256sum <"$signed" | cut -d' ' -f1 >"$signed_record" ||
+    refuse "$signed_record could not be written"
 }
+
+thumbprint_of() { openssl x509 -in "$1" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g'; }
 
 # Signs each script, with the server that stamped the executable, into
 # work/; leaves them unsigned where this osslsigncode cannot sign scripts.
@@ -258,12 +262,20 @@ placed_scripts=()
 for script in "${scripts[@]}"; do
   placed_scripts+=("$folder/$(basename "$script")")
 done
-rm -f "$publication"
+signed_record=$executable.signed-sha256
+pending=$executable.signing
+rm -f "$publication" "$signed_record"
 [ ${#scripts[@]} -eq 0 ] || cp "${scripts[@]}" "$folder/"
 if [ -z "$cert" ] && [ -z "$key" ]; then
+  rm -f "$pending"
   say "$name is not signed: set QUARVANE_SIGN_CERT and QUARVANE_SIGN_KEY to sign it"
   exit 0
 fi
+# Until the signed file is in place, the linked one is older than what it is
+# made of, so that a build stopped here links and signs it again, and the
+# mark refuses it to packaging.
+: >"$pending"
+touch -d @0 "$executable"
 check_settings
 split_certificates
 signer=$(find_signer)
@@ -273,8 +285,10 @@ stamped_by=""
 # shellcheck disable=SC2086 # the servers are separated by spaces
 [ -z "${timestamp_urls// /}" ] || stamped_by=$(timestamp "$work/signed.exe" $timestamp_urls)
 [ ${#scripts[@]} -eq 0 ] || sign_scripts
+publish "$signer" "$work/signed.exe"
 mv "$work/signed.exe" "$executable"
-say "$name is signed with $cert, thumbprint $(publish "$signer") (in $publication)"
+rm "$pending"
+say "$name is signed with $cert, thumbprint $(head -1 "$publication") (in $publication)"
 if [ -n "$stamped_by" ]; then
   say "$name is timestamped by $stamped_by: its signature stays valid after the certificate ends"
 else

@@ -10,6 +10,8 @@
 #                     one without a timestamp, and without its signature it is
 #                     the unsigned build; its package holds the scripts signed
 #                     and stamped too (with osslsigncode 2.5, it is refused)
+#   interrupted       a build killed while it waits on a timestamp server is
+#                     not packaged, and built again it signs and stamps
 #   chain_any_order   the chain goes into the signature, and the thumbprint
 #                     published is the signer's, whatever the chain file's order
 #   refusals          what stops the build, and what it says
@@ -116,7 +118,7 @@ programs_holding() {
 package_signed_build() {
   local unpacked=$work/unpacked script
   if ! (cd "$1" && cpack --preset windows-i686 >"$work/cpack.log" 2>&1); then
-    scripts_signable || fail "packaging the signed build failed: $(cat "$work/cpack.log")"
+    ! scripts_signable || fail "packaging the signed build failed: $(cat "$work/cpack.log")"
     grep -q "Quarvane.exe is signed but Find-QuarvaneStray.ps1 is not" "$work/cpack.log" &&
       grep -q "Install osslsigncode 2.9 or later" "$work/cpack.log" ||
       fail "the refusal to package unsigned scripts does not say why: $(cat "$work/cpack.log")"
@@ -138,6 +140,52 @@ scripts_signable() {
   local version
   version=$(osslsigncode --version | sed -n '1s/^osslsigncode \([0-9]*\.[0-9]*\).*/\1/p')
   [ "$(printf '%s\n' "$version" 2.9 | sort -V | head -1)" = 2.9 ]
+}
+
+# A signed build killed while it waits on a timestamp server, then packaged
+# as it is, is refused, and its program is not taken as built; built again
+# and packaged, it packs the file signed and stamped.
+interrupted() {
+  local silent url folder=$work/interrupted build waited=0
+  silent=$(start_timestamp_server 600 --silent)
+  url=$(start_timestamp_server 600)
+  cat "$PKI/intermediate.pem" "$PKI/signer.pem" >"$PKI/chain.pem"
+  export QUARVANE_SIGN_CERT=$PKI/chain.pem QUARVANE_SIGN_KEY=$PKI/signer.key
+  build_copy "$folder" >/dev/null
+  # A change to the program, so that it is linked and signed again.
+  touch "$folder/src/platform/main-win32.cc"
+  QUARVANE_SIGN_TIMESTAMP_URL=$silent setsid cmake --build "$folder/build/windows-i686" --target quarvane \
+    >"$work/killed.log" 2>&1 &
+  build=$!
+  until pgrep -f "osslsigncode add -ts $silent" >/dev/null; do
+    [ $((waited += 1)) -lt 600 ] || fail "the build never waited on the timestamp server: $(cat "$work/killed.log")"
+    sleep 0.1
+  done
+  kill -KILL -- "-$build"
+  wait "$build" 2>/dev/null || true
+  # Packaging as it is (the install step of cpack, without its build).
+  if cmake --install "$folder/build/windows-i686" --prefix "$work/packed" >"$work/install.log" 2>&1; then
+    fail "the files of a build killed while signing were packaged"
+  fi
+  grep -q "The signing of Quarvane.exe did not complete" "$work/install.log" ||
+    fail "packaging the killed build does not say why it stops: $(cat "$work/install.log")"
+  [ "$folder/build/windows-i686/bin/Quarvane.exe" -ot "$folder/build/windows-i686/src/quarvane.rc" ] ||
+    fail "the killed build's Quarvane.exe is taken as built"
+
+  QUARVANE_SIGN_TIMESTAMP_URL=$url cmake --build "$folder/build/windows-i686" --target quarvane \
+    >"$work/build.log" 2>&1 || fail "building again failed: $(cat "$work/build.log")"
+  local exe=$folder/build/windows-i686/bin/Quarvane.exe
+  # Where osslsigncode cannot sign the scripts, packaging is refused for them.
+  if scripts_signable; then
+    (cd "$folder" && cpack --preset windows-i686 >"$work/cpack.log" 2>&1) ||
+      fail "packaging the build made again failed: $(cat "$work/cpack.log")"
+    mkdir "$work/unpacked"
+    (cd "$work/unpacked" && cmake -E tar xf "$folder"/build/windows-i686/Quarvane-*-win32.zip)
+    exe=$work/unpacked/Quarvane.exe
+  fi
+  verifies "$exe" -time "$after_the_end" ||
+    fail "the build made again is not signed and stamped: $(cat "$work/verify.log")"
+  echo "killed while signing: refused to packaging; built again: packaged signed and stamped"
 }
 
 chain_any_order() {
