@@ -120,18 +120,52 @@ public_key_uri() {
   echo "pkcs11:$(IFS=';' && echo "${kept[*]}")$query"
 }
 
-# Prints the file of the certificate whose public key is the signing key's.
+# Prints the file of the certificate whose public key is the signing key's:
+# of several (a renewal on the same key), the first that is valid now.
 find_signer() {
-  local public certificate
+  local public certificate found=()
   public=$(key_public_part 2>"$work/public.log") ||
     refuse "the public key of $key cannot be read, so its certificate cannot be told:"$'\n'"$(cat "$work/public.log")"
   for certificate in "$work"/cert-*.pem; do
-    if [ "$(openssl x509 -in "$certificate" -noout -pubkey)" = "$public" ]; then
+    [ "$(openssl x509 -in "$certificate" -noout -pubkey)" != "$public" ] || found+=("$certificate")
+  done
+  [ ${#found[@]} -gt 0 ] || refuse "no certificate in $cert is that of the key $key; it holds: $(subjects)"
+  for certificate in "${found[@]}"; do
+    if valid_now "$certificate"; then
       echo "$certificate"
       return
     fi
   done
-  refuse "no certificate in $cert is that of the key $key; it holds: $(subjects)"
+  echo "${found[0]}"
+}
+
+valid_now() {
+  local start
+  start=$(openssl x509 -in "$1" -noout -startdate | sed 's/^notBefore=//')
+  [ "$(date -u -d "$start" +%s)" -le "$(date -u +%s)" ] && openssl x509 -in "$1" -noout -checkend 0 >/dev/null
+}
+
+# The chain that goes into the signature: the signer first, then every other
+# certificate but those of the same key, so that osslsigncode, which signs
+# with the first certificate of the key, signs with the one chosen. Unless
+# the signer is self-signed, its issuer must be there: without it, Windows
+# shows "Unknown publisher" where it cannot fetch the issuer itself.
+write_chain() {
+  local signer=$1 certificate issuer public has_issuer=0
+  issuer=$(openssl x509 -in "$signer" -noout -issuer -nameopt RFC2253)
+  public=$(openssl x509 -in "$signer" -noout -pubkey)
+  [ "$issuer" != "$(openssl x509 -in "$signer" -noout -subject -nameopt RFC2253 | sed 's/^subject/issuer/')" ] ||
+    has_issuer=1
+  cat "$signer" >"$work/chain.pem"
+  for certificate in "$work"/cert-*.pem; do
+    [ "$(openssl x509 -in "$certificate" -noout -pubkey)" != "$public" ] || continue
+    cat "$certificate" >>"$work/chain.pem"
+    [ "$(openssl x509 -in "$certificate" -noout -subject -nameopt RFC2253 | sed 's/^subject/issuer/')" != \
+      "$issuer" ] || has_issuer=1
+  done
+  [ "$has_issuer" -eq 1 ] ||
+    refuse "$cert does not hold the certificate of the signer's issuer ($(field "$signer" -issuer)):" \
+      "add the intermediate certificate that your certificate authority issued with it"
 }
 
 subjects() {
@@ -175,7 +209,7 @@ extension() {
 
 # Runs osslsigncode on IN into OUT; its output is in work/signer.log.
 run_signer() {
-  local common=(-certs "$cert" -h sha256 -n Quarvane -in "$1" -out "$2")
+  local common=(-certs "$work/chain.pem" -h sha256 -n Quarvane -in "$1" -out "$2")
   if on_token; then
     printf '%s' "$pin" |
       osslsigncode sign -pkcs11module "$module" -key "$key" -readpass /dev/stdin "${common[@]}" \
@@ -280,6 +314,7 @@ check_settings
 split_certificates
 signer=$(find_signer)
 check_signer "$signer"
+write_chain "$signer"
 sign "$executable" "$work/signed.exe"
 stamped_by=""
 # shellcheck disable=SC2086 # the servers are separated by spaces

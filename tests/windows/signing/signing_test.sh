@@ -207,6 +207,18 @@ chain_any_order() {
 Issuer: CN=Quarvane Test Intermediate
 Valid from: $(head -1 <<<"$dates")
 Valid to: $(tail -1 <<<"$dates")" ] || fail "the published signer is: $(cat "$work/published.txt")"
+  # A renewal on the same key, the expired certificate first: the valid one
+  # signs, and the expired one is not in the signature.
+  cat "$PKI/intermediate.pem" "$PKI/expired.pem" "$PKI/signer.pem" >"$PKI/chain.pem"
+  sign_with QUARVANE_SIGN_CERT="$PKI/chain.pem" QUARVANE_SIGN_KEY="$PKI/signer.key" ||
+    fail "signing with a renewal after its expired certificate failed: $(cat "$work/sign.log")"
+  [ "$(head -1 "$work/published.txt")" = "$(thumbprint_of "$PKI/signer.pem")" ] ||
+    fail "the renewal's thumbprint is not the one published"
+  osslsigncode extract-signature -in "$work/Quarvane.exe" -out "$work/signature.der" >/dev/null
+  openssl pkcs7 -inform DER -in "$work/signature.der" -print_certs -noout >"$work/signature-certs.txt"
+  grep -q 'CN *= *Quarvane test signer' "$work/signature-certs.txt" &&
+    ! grep -q 'expired signer' "$work/signature-certs.txt" ||
+    fail "the signature does not carry the renewal alone: $(cat "$work/signature-certs.txt")"
   cat "$PKI/intermediate.pem" "$PKI/accented.pem" >"$PKI/chain.pem"
   sign_with QUARVANE_SIGN_CERT="$PKI/chain.pem" QUARVANE_SIGN_KEY="$PKI/signer.key" ||
     fail "signing with a non-ASCII subject failed: $(cat "$work/sign.log")"
@@ -225,7 +237,10 @@ expect_refusal() {
 }
 
 refusals() {
-  local cert=$PKI/signer.pem key=$PKI/signer.key token
+  local cert=$PKI/chain.pem key=$PKI/signer.key token
+  cat "$PKI/intermediate.pem" "$PKI/signer.pem" >"$cert"
+  expect_refusal "$PKI/signer.pem does not hold the certificate of the signer's issuer (CN=Quarvane Test Intermediate)" \
+    QUARVANE_SIGN_CERT="$PKI/signer.pem" QUARVANE_SIGN_KEY="$key"
   expect_refusal "QUARVANE_SIGN_CERT is set but QUARVANE_SIGN_KEY is not" QUARVANE_SIGN_CERT="$cert"
   expect_refusal "QUARVANE_SIGN_KEY is set but QUARVANE_SIGN_CERT is not" QUARVANE_SIGN_KEY="$key"
   expect_refusal "QUARVANE_SIGN_KEY names $work/missing.pem, which is not a file that can be read" \
