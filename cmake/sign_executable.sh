@@ -28,6 +28,7 @@
 # file, so that the next build links and signs it again rather than taking it
 # as done.
 set -euo pipefail
+shopt -s extglob
 # The PIN is held in this shell alone: out of the environment of every
 # program started from here, and out of any core dump.
 pin=${QUARVANE_SIGN_PIN:-}
@@ -98,23 +99,69 @@ split_certificates() {
     refuse "QUARVANE_SIGN_CERT names $cert, which holds no PEM certificate"
 }
 
+# The signing key's public part. On a token it is read without logging in,
+# with no terminal, so that a lookup that finds nothing fails rather than
+# asks for the PIN.
 key_public_part() {
   if on_token; then
-    PKCS11_MODULE_PATH=$module openssl pkey -engine pkcs11 -inform engine -pubin \
-      -in "$(public_key_uri)" -pubout
+    PKCS11_MODULE_PATH=$module setsid -w openssl pkey -engine pkcs11 -inform engine -pubin \
+      -in "$(public_key_uri)" -pubout </dev/null
   else
     openssl pkey -in "$key" -pubout
   fi
 }
 
-# The URI of the token's public key object beside the private key: read
-# without logging in.
+names_id() { [[ ";${key#pkcs11:}" == *";id="* ]]; }
+
+refuse_missing_key() {
+  [ ! -s "$work/signer.log" ] || ! grep -qE 'PIN incorrect|PIN locked|PIN len range' "$work/signer.log" ||
+    refuse_signer_failure
+  refuse "no key on the token matches QUARVANE_SIGN_KEY=$key: its public key object" \
+    "$(public_key_uri) was not found$(names_id || echo ", nor a private key of that label")." \
+    "Name the key pair by its id= (pkcs11-tool -O, or p11tool --list-all, shows each object's label and id)"
+}
+
+# The public part of the certificate that signs with the key, read back from
+# a signature made with it: for a key named only by the label of its private
+# object, which PIV tokens do not give its public object.
+signed_public_part() {
+  cp "$cert" "$work/chain.pem"
+  run_signer "$executable" "$work/probe.exe" || return 1
+  osslsigncode extract-signature -in "$work/probe.exe" -out "$work/probe.der" >/dev/null || return 1
+  openssl pkcs7 -inform DER -in "$work/probe.der" -print >"$work/probe.txt" || return 1
+  local serial certificate
+  serial=$(awk '/signer_info:/ { found = 1 } found && /^ *serial:/ { print $2; exit }' "$work/probe.txt")
+  for certificate in "$work"/cert-*.pem; do
+    if [ "$(serial_of "$certificate")" = "$(normal_serial "$serial")" ]; then
+      openssl x509 -in "$certificate" -noout -pubkey
+      return
+    fi
+  done
+  return 1
+}
+
+serial_of() { normal_serial "0x$(openssl x509 -in "$1" -noout -serial | sed 's/^serial=//')"; }
+
+# A serial number in upper-case hex without leading zeros; openssl prints
+# small ones in decimal, others in hex after "0x".
+normal_serial() {
+  local hex
+  if [[ $1 == 0x* ]]; then hex=${1#0x}; else hex=$(printf '%X' "$1"); fi
+  hex=${hex^^}
+  echo "${hex##+(0)}"
+}
+
+# The URI of the token's public key object beside the private key: the same
+# id where the URI names one (PIV tokens label the two objects apart), else
+# the same label.
 public_key_uri() {
-  local path=${key%%\?*} query="" attribute attributes kept=()
+  local path=${key%%\?*} query="" attribute attributes kept=() by_id=0
   [ "$path" = "$key" ] || query="?${key#*\?}"
   IFS=';' read -ra attributes <<<"${path#pkcs11:}"
+  ! names_id || by_id=1
   for attribute in "${attributes[@]}"; do
-    [[ -z $attribute || $attribute == type=* ]] || kept+=("$attribute")
+    [[ -z $attribute || $attribute == type=* || ($by_id == 1 && $attribute == object=*) ]] ||
+      kept+=("$attribute")
   done
   kept+=(type=public)
   echo "pkcs11:$(IFS=';' && echo "${kept[*]}")$query"
@@ -124,8 +171,11 @@ public_key_uri() {
 # of several (a renewal on the same key), the first that is valid now.
 find_signer() {
   local public certificate found=()
-  public=$(key_public_part 2>"$work/public.log") ||
-    refuse "the public key of $key cannot be read, so its certificate cannot be told:"$'\n'"$(cat "$work/public.log")"
+  if ! public=$(key_public_part 2>"$work/public.log"); then
+    on_token ||
+      refuse "the public key of $key cannot be read, so its certificate cannot be told:"$'\n'"$(cat "$work/public.log")"
+    names_id || public=$(signed_public_part) || refuse_missing_key
+  fi
   for certificate in "$work"/cert-*.pem; do
     [ "$(openssl x509 -in "$certificate" -noout -pubkey)" != "$public" ] || found+=("$certificate")
   done

@@ -4,7 +4,7 @@
 # builds, Ansible and ansible-lint for the deployment playbook, and MinGW-w64,
 # Wine and osslsigncode for the Windows builds and the release, with what the
 # signing tests sign with: a SoftHSM2 token reached through OpenSSL's PKCS#11
-# engine, a timestamp server in Python, strace to see the commands run (left
+# engine (and OpenSC's pkcs11-tool, which shapes its objects), a timestamp server in Python, strace to see the commands run (left
 # out when QUARVANE_SKIP_WINDOWS_TESTS=1). As root it installs them with apt-get;
 # otherwise it names them and stops.
 #
@@ -27,7 +27,7 @@ if [ "$mode" != demo ]; then
   if [ "${QUARVANE_SKIP_WINDOWS_TESTS:-0}" != 1 ]; then
     required+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64
       binutils-mingw-w64-x86-64 wine wine64 osslsigncode openssl
-      softhsm2 libengine-pkcs11-openssl python3 strace)
+      softhsm2 opensc libengine-pkcs11-openssl python3 strace)
     if no_optional_because=$(bash "$(dirname "$0")/runs-32bit-programs.sh"); then
       optional+=(wine32:i386)
     fi

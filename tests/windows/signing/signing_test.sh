@@ -10,6 +10,7 @@
 #                     one without a timestamp, and without its signature it is
 #                     the unsigned build; its package holds the scripts signed
 #                     and stamped too (with osslsigncode 2.5, it is refused)
+#   piv_token         a token whose key pair's objects share only their id
 #   interrupted       a build killed while it waits on a timestamp server is
 #                     not packaged, and built again it signs and stamps
 #   chain_any_order   the chain goes into the signature, and the thumbprint
@@ -37,8 +38,10 @@ after_the_end=$(($(date -u +%s) + 10 * 86400))
 # given; its output is in work/sign.log.
 sign_with() {
   cp "$built_exe" "$work/Quarvane.exe"
-  env "$@" bash "$sign_script" "$work/Quarvane.exe" "$work/published.txt" >"$work/sign.log" 2>&1
+  "${sign_runner[@]}" env "$@" bash "$sign_script" "$work/Quarvane.exe" "$work/published.txt" \
+    >"$work/sign.log" 2>&1
 }
+sign_runner=()
 
 # Whether the log of the last signing, on one line, holds TEXT.
 sign_log_has() { tr '\n' ' ' <"$work/sign.log" | tr -s ' ' | grep -cF "$1" >/dev/null; }
@@ -186,6 +189,36 @@ interrupted() {
   verifies "$exe" -time "$after_the_end" ||
     fail "the build made again is not signed and stamped: $(cat "$work/verify.log")"
   echo "killed while signing: refused to packaging; built again: packaged signed and stamped"
+}
+
+# A PIV-shaped token signs by id=, or by its private key's label, and a URI
+# that names no object fails at once, saying which; none of it with a
+# terminal to ask for a PIN on, and none of it asks.
+piv_token() {
+  make_piv_token "$pin"
+  cat "$PKI/intermediate.pem" "$PKI/signer.pem" >"$PKI/chain.pem"
+  local uri token=(QUARVANE_SIGN_CERT="$PKI/chain.pem" QUARVANE_SIGN_PKCS11_MODULE="$TOKEN_MODULE"
+    QUARVANE_SIGN_PIN="$pin")
+  for uri in "pkcs11:token=piv;id=%01" "pkcs11:token=piv;object=Private%20key%20for%20Digital%20Signature"; do
+    sign_without_terminal "${token[@]}" QUARVANE_SIGN_KEY="$uri" ||
+      fail "$uri does not sign: $(cat "$work/sign.log")"
+    [ "$(head -1 "$work/published.txt")" = "$(thumbprint_of "$PKI/signer.pem")" ] ||
+      fail "$uri: the published thumbprint is not the signer's"
+    verifies "$work/Quarvane.exe" || fail "$uri: the signature does not verify: $(cat "$work/verify.log")"
+  done
+  for uri in "pkcs11:token=piv;object=Private%20key%20for%20Digital%20Signatur" "pkcs11:token=piv;id=%02"; do
+    if sign_without_terminal "${token[@]}" QUARVANE_SIGN_KEY="$uri"; then fail "signed with $uri"; fi
+    sign_log_has "key on the token matches QUARVANE_SIGN_KEY=$uri" || sign_log_has "is that of the key $uri" ||
+      fail "$uri: no message naming the object: $(cat "$work/sign.log")"
+  done
+  echo "a PIV-shaped token signs by id= or by its private key's label; a missing object is named"
+}
+
+# Signs as sign_with does, in a session of its own with no input, as CI
+# does; a signing that waits on a prompt fails after a minute.
+sign_without_terminal() {
+  local sign_runner=(timeout 60 setsid -w)
+  sign_with "$@" </dev/null
 }
 
 chain_any_order() {

@@ -152,3 +152,19 @@ make_test_token() {
   rm "$PKI/signer.p8"
   TOKEN_MODULE=/usr/lib/softhsm/libsofthsm2.so
 }
+
+# A token shaped as PIV modules shape theirs, labelled piv: signer.key's
+# private and public objects share the id 01 but not their labels.
+make_piv_token() {
+  local pin=$1
+  make_test_token "$pin"
+  softhsm2-util --init-token --free --label piv --so-pin 0000 --pin "$pin" >/dev/null
+  openssl pkey -in "$PKI/signer.key" -outform DER -out "$PKI/signer.der"
+  openssl pkey -in "$PKI/signer.key" -pubout -outform DER -out "$PKI/signer-public.der"
+  local tool=(pkcs11-tool --module "$TOKEN_MODULE" --token-label piv --login --pin "$pin" --id 01)
+  "${tool[@]}" --write-object "$PKI/signer.der" --type privkey \
+    --label "Private key for Digital Signature" >/dev/null 2>&1
+  "${tool[@]}" --write-object "$PKI/signer-public.der" --type pubkey \
+    --label "Public key for Digital Signature" >/dev/null 2>&1
+  rm "$PKI/signer.der"
+}
