@@ -125,19 +125,39 @@ refuse_missing_key() {
 # a signature made with it: for a key named only by the label of its private
 # object, which PIV tokens do not give its public object.
 signed_public_part() {
+  local serial certificate
   cp "$cert" "$work/chain.pem"
   run_signer "$executable" "$work/probe.exe" || return 1
-  osslsigncode extract-signature -in "$work/probe.exe" -out "$work/probe.der" >/dev/null || return 1
-  openssl pkcs7 -inform DER -in "$work/probe.der" -print >"$work/probe.txt" || return 1
-  local serial certificate
-  serial=$(awk '/signer_info:/ { found = 1 } found && /^ *serial:/ { print $2; exit }' "$work/probe.txt")
+  serial=$(signer_serial "$work/probe.exe") || return 1
   for certificate in "$work"/cert-*.pem; do
-    if [ "$(serial_of "$certificate")" = "$(normal_serial "$serial")" ]; then
+    if [ "$(serial_of "$certificate")" = "$serial" ]; then
       openssl x509 -in "$certificate" -noout -pubkey
       return
     fi
   done
   return 1
+}
+
+# The serial number of the certificate that made FILE's signature, read from
+# the signature itself; its printout is left in work/signature.txt.
+signer_serial() {
+  rm -f "$work/signature.der"
+  osslsigncode extract-signature -in "$1" -out "$work/signature.der" >/dev/null || return 1
+  openssl pkcs7 -inform DER -in "$work/signature.der" -print >"$work/signature.txt" || return 1
+  normal_serial "$(awk '/signer_info:/ { found = 1 } found && /^ *serial:/ { print $2; exit }' \
+    "$work/signature.txt")"
+}
+
+# The signed file as it must be before it is placed: signed by the chosen
+# certificate, and stamped where a timestamp was asked for (osslsigncode
+# keeps an RFC 3161 stamp in the attribute 1.3.6.1.4.1.311.3.3.1).
+check_signed() {
+  local signer=$1 serial
+  serial=$(signer_serial "$work/signed.exe") || refuse "the signature of the signed file cannot be read"
+  [ "$serial" = "$(serial_of "$signer")" ] ||
+    refuse "the signature names another signer than the certificate chosen ($(field "$signer" -subject))"
+  [ -z "$stamped_by" ] || grep -q '1\.3\.6\.1\.4\.1\.311\.3\.3\.1' "$work/signature.txt" ||
+    refuse "the signed file carries no timestamp, though $stamped_by answered"
 }
 
 serial_of() { normal_serial "0x$(openssl x509 -in "$1" -noout -serial | sed 's/^serial=//')"; }
@@ -370,6 +390,7 @@ stamped_by=""
 # shellcheck disable=SC2086 # the servers are separated by spaces
 [ -z "${timestamp_urls// /}" ] || stamped_by=$(timestamp "$work/signed.exe" $timestamp_urls)
 [ ${#scripts[@]} -eq 0 ] || sign_scripts
+check_signed "$signer"
 publish "$signer" "$work/signed.exe"
 mv "$work/signed.exe" "$executable"
 rm "$pending"
