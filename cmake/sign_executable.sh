@@ -141,9 +141,9 @@ signed_public_part() {
 # The serial number of the certificate that made FILE's signature, read from
 # the signature itself; its printout is left in work/signature.txt.
 signer_serial() {
-  rm -f "$work/signature.der"
-  osslsigncode extract-signature -in "$1" -out "$work/signature.der" >/dev/null || return 1
-  openssl pkcs7 -inform DER -in "$work/signature.der" -print >"$work/signature.txt" || return 1
+  rm -f "$work/signature.pem"
+  osslsigncode extract-signature -pem -in "$1" -out "$work/signature.pem" >/dev/null || return 1
+  openssl pkcs7 -in "$work/signature.pem" -print >"$work/signature.txt" || return 1
   normal_serial "$(awk '/signer_info:/ { found = 1 } found && /^ *serial:/ { print $2; exit }' \
     "$work/signature.txt")"
 }

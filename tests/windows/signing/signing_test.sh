@@ -247,8 +247,8 @@ Valid to: $(tail -1 <<<"$dates")" ] || fail "the published signer is: $(cat "$wo
     fail "signing with a renewal after its expired certificate failed: $(cat "$work/sign.log")"
   [ "$(head -1 "$work/published.txt")" = "$(thumbprint_of "$PKI/signer.pem")" ] ||
     fail "the renewal's thumbprint is not the one published"
-  osslsigncode extract-signature -in "$work/Quarvane.exe" -out "$work/signature.der" >/dev/null
-  openssl pkcs7 -inform DER -in "$work/signature.der" -print_certs -noout >"$work/signature-certs.txt"
+  osslsigncode extract-signature -pem -in "$work/Quarvane.exe" -out "$work/signature.pem" >/dev/null
+  openssl pkcs7 -in "$work/signature.pem" -print_certs -noout >"$work/signature-certs.txt"
   grep -q 'CN *= *Quarvane test signer' "$work/signature-certs.txt" &&
     ! grep -q 'expired signer' "$work/signature-certs.txt" ||
     fail "the signature does not carry the renewal alone: $(cat "$work/signature-certs.txt")"
