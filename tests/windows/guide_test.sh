@@ -128,8 +128,9 @@ clean_up() {
   [ "$(cat "$destination/notes.txt" 2>/dev/null)" = "not Quarvane's" ] ||
     fail "a file that was not Quarvane's was removed"
 
-  rm "$destination/notes.txt"
+  unpack_release
   run_block <<<"$copy_block"
+  [ -e "$destination/Quarvane.exe" ] || fail "not copied again: $(cat "$work/block.log")"
   run_block <<<"$clean_block"
   [ ! -e "$destination" ] || fail "the empty folder is still there: $(cat "$work/block.log")"
   echo "copy removed; the folder removed only once nothing else was in it"
