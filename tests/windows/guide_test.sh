@@ -47,12 +47,14 @@ explain_last_block() {
   echo "-- the prefix's processes now:"; prefix_processes | sed 's/^/   | /'
 }
 
+# Wine's processes (the server's, and every Windows program's) of this prefix.
 prefix_processes() {
   local environ pid
   for environ in /proc/[0-9]*/environ; do
     pid=${environ#/proc/}
     pid=${pid%/environ}
-    tr '\0' '\n' <"$environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+    [[ $(readlink "/proc/$pid/exe" 2>/dev/null) == */wine* ]] || continue
+    { tr '\0' '\n' <"$environ" | grep -qxF "WINEPREFIX=$WINEPREFIX"; } 2>/dev/null || continue
     echo "$pid $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"
   done
 }
@@ -68,10 +70,11 @@ guide_block() {
     started { exit }' "$guide"
 }
 
-# Runs the lines given as one batch file with Wine's cmd, then "echo CD=%CD%";
-# the output is in $work/block.log. Each block's output, error and exit status
-# are kept apart in $wine_logs/CASE-block-N.*. A block's commands may fail on
-# purpose, so its status is kept rather than judged.
+# Runs the lines given as one batch file with Wine's cmd, then "echo CD=%CD%",
+# which shows that the block ran to its end; the output is in $work/block.log.
+# Each block's output, error and exit status are kept apart in
+# $wine_logs/CASE-block-N.*. A block's commands may fail on purpose, so its
+# status is kept rather than judged; a block that stopped short fails the case.
 blocks_run=0
 run_block() {
   local status=0
@@ -81,6 +84,17 @@ run_block() {
   wine_run "$case_name-block-$blocks_run" cmd /c 'C:\quarvane-guide\block.cmd' || status=$?
   echo "$status" >"$wine_logs/$case_name-block-$blocks_run.status"
   tr -d '\r' <"$wine_logs/$case_name-block-$blocks_run.out" >"$work/block.log"
+  grep -q '^CD=' "$work/block.log" || fail "block $blocks_run did not run to its end: $(why_block_stopped "$status")"
+}
+
+# Wine runs start.exe in place of a program it fails to load, and says so only
+# in start.exe's own message, on standard output.
+why_block_stopped() {
+  if grep -q 'ShellExecuteEx failed' "$work/block.log"; then
+    echo "Wine did not start cmd (it ran start.exe in its place, which failed too)"
+  else
+    echo "cmd's exit status $1"
+  fi
 }
 
 block_of() {
