@@ -1,6 +1,6 @@
 <#
 .SYNOPSIS
-Lists the stray catalog folders that Quarvane.exe would rename, and changes
+Reports the stray catalog folders, for a person or a report, and changes
 nothing.
 
 .DESCRIPTION
@@ -10,7 +10,14 @@ is empty, hidden and system entries counted. A folder that cannot be listed
 is not known to be empty and is left alone, as Quarvane.exe leaves it; so is
 every file.
 
-It reads only: nothing is renamed, stopped or written.
+A stray folder whose "<name>.old" is there already cannot be renamed by any
+run of Quarvane: its line says so, and a person must clear it (section 7 of
+the guide).
+
+It reads only: nothing is renamed, stopped or written. For an Intune Win32
+app or a Configuration Manager application, detect with
+Test-QuarvaneRepair.ps1 instead: this script's exit code 1 reads there as a
+failed detection.
 
 .PARAMETER Catroot
 The catalog folder; by default %windir%\System32\catroot. On 64-bit Windows
@@ -18,13 +25,15 @@ that path reaches the real catroot from 32-bit PowerShell too, since Windows
 does not redirect it.
 
 .OUTPUTS
-With no stray folder, one line that says so. Otherwise the full path of each
-stray folder, one a line.
+With no stray folder, one line that says so. Otherwise a line for each stray
+folder: its full path, followed, for one no run can rename, by why a person
+must act.
 
 .NOTES
-Exit codes, in the form detection rules read:
-  0  no stray folder: nothing for Quarvane to do (the repair is "installed")
-  1  stray folders found: Quarvane should run
+Exit codes, as Intune Remediations read a detection script:
+  0  no stray folder: nothing to do
+  1  stray folders found: the issue is there (Quarvane should run, or a
+     person must act where its line says so)
 
 .EXAMPLE
 powershell.exe -NoProfile -ExecutionPolicy Bypass -File Find-QuarvaneStray.ps1
@@ -34,6 +43,12 @@ param(
     [string]$Catroot = (Join-Path $env:windir 'System32\catroot')
 )
 Set-StrictMode -Version 3.0
+
+#region Catalog rules
+# Which catroot folders Quarvane.exe renames. This region is the same, to the
+# byte, in each fleet script (a management tool may run a detection script
+# alone, beside no other file); tests/contracts/contract_test.sh checks that,
+# and that the identifiers are the program's (src/repair/catalog_ids.cc).
 
 # Identifiers Windows keeps in catroot, never renamed.
 $ReservedCatalogIds = @(
@@ -79,31 +94,42 @@ function Test-EmptyFolder([string]$Path) {
     }
 }
 
-function Get-QuarvaneStray {
-    [CmdletBinding()]
-    param([Parameter(Mandatory)][string]$Catroot)
-    try {
-        $folders = [System.IO.Directory]::GetDirectories($Catroot)
-    } catch {
-        Write-Warning "$Catroot cannot be listed, so Quarvane would rename nothing in it: $($_.Exception.Message)"
-        return
-    }
-    foreach ($folder in $folders) {
+# The stray folders of a catroot, in the order it lists them, each with its
+# Path, its Name, and OldNameTaken where "<name>.old" is there already, so
+# that no run can rename it. Throws where catroot cannot be listed, in which
+# Quarvane.exe renames nothing.
+function Get-CatalogStray([string]$Catroot) {
+    foreach ($folder in [System.IO.Directory]::GetDirectories($Catroot)) {
         $name = [System.IO.Path]::GetFileName($folder)
         if ((Test-GuidShapedName $name) -and -not (Test-ReservedCatalogId $name) -and
             (Test-EmptyFolder $folder)) {
-            $folder
+            $oldName = "$folder.old"
+            [pscustomobject]@{
+                Path         = $folder
+                Name         = $name
+                OldNameTaken = [System.IO.Directory]::Exists($oldName) -or [System.IO.File]::Exists($oldName)
+            }
         }
     }
 }
+#endregion
 
-# Dot-sourced (by Invoke-Quarvane.ps1), it only defines the functions above.
-if ($MyInvocation.InvocationName -ne '.') {
-    $strays = @(Get-QuarvaneStray -Catroot $Catroot)
-    if ($strays.Count -eq 0) {
-        "No stray folder in ${Catroot}: nothing for Quarvane to do."
-        exit 0
-    }
-    $strays
-    exit 1
+try {
+    $strays = @(Get-CatalogStray $Catroot)
+} catch {
+    Write-Warning "$Catroot cannot be listed, so Quarvane would rename nothing in it: $($_.Exception.GetBaseException().Message)"
+    $strays = @()
 }
+if ($strays.Count -eq 0) {
+    "No stray folder in ${Catroot}: nothing for Quarvane to do."
+    exit 0
+}
+foreach ($stray in $strays) {
+    if ($stray.OldNameTaken) {
+        "$($stray.Path): no run of Quarvane can rename it, since $($stray.Name).old is there already;" +
+        ' a person must act (section 7 of the guide).'
+    } else {
+        $stray.Path
+    }
+}
+exit 1

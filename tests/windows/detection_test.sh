@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Find-QuarvaneStray.ps1 and Quarvane.exe agree: on each catroot tree, in the
-# prefix wine.sh set up, the folders the script lists are exactly those the
-# program then renames under Wine.
-# Usage: detection_test.sh QUARVANE_EXE DETECTION_SCRIPT
+# The detection scripts and Quarvane.exe agree: on each catroot tree, in the
+# prefix wine.sh set up, the folders Find-QuarvaneStray.ps1 lists are exactly
+# those the program then renames under Wine, but for one whose ".old" name is
+# taken, and Test-QuarvaneRepair.ps1 prints nothing exactly where the program
+# then renames a folder.
+# Usage: detection_test.sh QUARVANE_EXE DEPLOY_DIR
 set -euo pipefail
 source "$(dirname "$0")/wine.sh"
 source "$(dirname "$0")/../powershell/find_pwsh.sh"
 exe=$1
-detection=$2
+deploy=$2
 catroot=$drive_c/windows/system32/catroot
 failed=0
 
@@ -50,9 +52,12 @@ check_tree() {
   rm -rf "$catroot"
   mkdir -p "$catroot"
   (cd "$catroot" && "$tree")
-  "$pwsh" -NoProfile -NonInteractive -File "$detection" -Catroot "$catroot" >"$wine_logs/detection.out" ||
-    status=$?
-  listed=$(grep -v '^No stray folder' "$wine_logs/detection.out" | sed 's|.*/||' | LC_ALL=C sort || true)
+  "$pwsh" -NoProfile -NonInteractive -File "$deploy/Find-QuarvaneStray.ps1" -Catroot "$catroot" \
+    >"$wine_logs/detection.out" || status=$?
+  "$pwsh" -NoProfile -NonInteractive -File "$deploy/Test-QuarvaneRepair.ps1" -Catroot "$catroot" \
+    >"$wine_logs/installed.out" 2>&1
+  listed=$(grep -v '^No stray folder' "$wine_logs/detection.out" | sed 's|.*/||; s|: no run of Quarvane.*||' |
+    LC_ALL=C sort || true)
   before=$(folders)
   wine_run quarvane "$exe" || true
   after=$(folders)
@@ -65,6 +70,13 @@ check_tree() {
   fi
   # A folder whose ".old" name was taken is listed but not renamed.
   listed=$(grep -vxF '{2C3D4E5F-2222-4222-8222-222222222215}' <<<"$listed" || true)
+  local installed=no nothing_renamed=no
+  [ ! -s "$wine_logs/installed.out" ] || installed=yes
+  [ -n "$renamed" ] || nothing_renamed=yes
+  if [ "$installed" != "$nothing_renamed" ]; then
+    echo "FAIL ($tree): Test-QuarvaneRepair.ps1 printed \"$(cat "$wine_logs/installed.out")\", the program renamed ${renamed:-nothing}"
+    failed=1
+  fi
   if [ "$listed" = "$renamed" ]; then
     echo "$tree: both pick $(grep -c . <<<"$renamed" || true) folders"
   else

@@ -50,18 +50,18 @@ package() {
   [ -f "$zip" ] || fail "no $zip"
   mkdir "$work/unpacked"
   (cd "$work/unpacked" && cmake -E tar xf "$zip")
-  local files="Find-QuarvaneStray.ps1 Invoke-Quarvane.ps1 Quarvane.exe README.txt SHA256SUMS THIRD-PARTY-NOTICES.txt"
-  [ "$(cd "$work/unpacked" && ls | tr '\n' ' ')" = "$files " ] ||
+  local files="Find-QuarvaneStray.ps1 Invoke-Quarvane.ps1 Quarvane.exe README.txt SHA256SUMS THIRD-PARTY-NOTICES.txt Test-QuarvaneRepair.ps1"
+  [ "$(cd "$work/unpacked" && LC_ALL=C ls | tr '\n' ' ')" = "$files " ] ||
     fail "the package holds: $(ls "$work/unpacked")"
   (cd "$work/unpacked" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
   [ "$(cut -d' ' -f3 "$work/unpacked/SHA256SUMS" | tr '\n' ' ')" = \
-    "Quarvane.exe Find-QuarvaneStray.ps1 Invoke-Quarvane.ps1 README.txt THIRD-PARTY-NOTICES.txt " ] ||
-    fail "SHA256SUMS does not list all five"
+    "Quarvane.exe Find-QuarvaneStray.ps1 Invoke-Quarvane.ps1 Test-QuarvaneRepair.ps1 README.txt THIRD-PARTY-NOTICES.txt " ] ||
+    fail "SHA256SUMS does not list all six"
   expect_plain_windows_text "$work/unpacked/README.txt"
   found=$(grep -m3 -nv $'\r$' "$work/unpacked/THIRD-PARTY-NOTICES.txt") &&
     fail "THIRD-PARTY-NOTICES.txt has lines without CRLF: $found"
   local script
-  for script in Find-QuarvaneStray.ps1 Invoke-Quarvane.ps1; do
+  for script in Find-QuarvaneStray.ps1 Invoke-Quarvane.ps1 Test-QuarvaneRepair.ps1; do
     cmp -s "$work/unpacked/$script" <(sed 's/$/\r/' "$source_dir/deploy/$script") ||
       fail "$script is not the source's, with Windows line endings"
   done

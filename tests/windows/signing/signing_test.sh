@@ -131,11 +131,11 @@ package_signed_build() {
   scripts_signable || fail "a signed build was packaged with unsigned scripts"
   mkdir "$unpacked"
   (cd "$unpacked" && cmake -E tar xf "$1"/build/windows-i686/Quarvane-*-win32.zip)
-  for script in Find-QuarvaneStray.ps1 Invoke-Quarvane.ps1; do
+  for script in Find-QuarvaneStray.ps1 Invoke-Quarvane.ps1 Test-QuarvaneRepair.ps1; do
     verifies "$unpacked/$script" -time "$after_the_end" ||
       fail "the packaged $script does not verify after the certificate's end: $(cat "$work/verify.log")"
   done
-  echo "the package holds both scripts signed and timestamped"
+  echo "the package holds the three scripts signed and timestamped"
 }
 
 # Whether this osslsigncode signs PowerShell scripts, as 2.9 does and 2.5 does not.
