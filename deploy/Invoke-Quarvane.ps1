@@ -359,15 +359,25 @@ function Start-QuarvaneProgram([string]$Output, [string]$CodePageFile) {
     $process.ExitCode
 }
 
-# The code page that chcp reported (its last number), or else the system's
-# OEM code page, in which a new console starts.
-function Get-OutputEncoding([string]$CodePageFile) {
-    $codePage = [Globalization.CultureInfo]::InstalledUICulture.TextInfo.OEMCodePage
+# The system's OEM code page, in which a console starts. Read before the
+# program runs: under Wine, where the tests run it, each process that starts
+# rewrites it with its own.
+function Get-SystemOemCodePage {
+    $nls = Get-ItemProperty -LiteralPath 'HKLM:\SYSTEM\CurrentControlSet\Control\Nls\CodePage' -ErrorAction SilentlyContinue
+    if ($nls -and $nls.PSObject.Properties['OEMCP']) { return [int]$nls.OEMCP }
+    [Globalization.CultureInfo]::InstalledUICulture.TextInfo.OEMCodePage
+}
+
+# The code page that chcp reported (its last number), or, where it had no
+# console to ask (it says 0), the one given.
+function Get-OutputEncoding([string]$CodePageFile, [int]$Otherwise) {
+    $codePage = 0
     if (Test-Path -LiteralPath $CodePageFile) {
         $numbers = @([regex]::Matches([System.IO.File]::ReadAllText($CodePageFile), '\d+'))
         if ($numbers) { $codePage = [int]$numbers[-1].Value }
         Remove-Item -LiteralPath $CodePageFile
     }
+    if ($codePage -eq 0) { $codePage = $Otherwise }
     [System.Text.Encoding]::GetEncoding($codePage)
 }
 
@@ -375,9 +385,10 @@ function Get-OutputEncoding([string]$CodePageFile) {
 function Invoke-QuarvaneProgram {
     $output = "$script:Log.output"
     $codePageFile = "$script:Log.codepage"
+    $systemCodePage = Get-SystemOemCodePage
     $script:Changed = $true
     $status = Start-QuarvaneProgram $output $codePageFile
-    $encoding = Get-OutputEncoding $codePageFile
+    $encoding = Get-OutputEncoding $codePageFile $systemCodePage
     $lines = @()
     if (Test-Path -LiteralPath $output) {
         $lines = @([System.IO.File]::ReadAllLines($output, $encoding))

@@ -2,7 +2,9 @@
 # Builds everything and runs every test: the Linux build (with memcheck), the
 # same tests under AddressSanitizer and UndefinedBehaviorSanitizer, bounded
 # libFuzzer runs, the shipped PowerShell scripts in PowerShell 7 (where the
-# .NET SDK installs it, else skipped, saying why), then the Windows builds and their tests under Wine: the
+# .NET SDK installs it, else skipped, saying why), then the Windows builds and
+# their tests under Wine, the fleet scripts among them in PowerShell for
+# Windows where the .NET SDK builds it: the
 # 32-bit Quarvane.exe in a 32-bit prefix and under WoW64 in a 64-bit one, with
 # the release checks, and a 64-bit build in a 64-bit prefix (all skipped only
 # with QUARVANE_SKIP_WINDOWS_TESTS=1). Where 32-bit Wine cannot run here (the
@@ -38,6 +40,13 @@ if [ "${QUARVANE_SKIP_WINDOWS_TESTS:-0}" = 1 ]; then
   exit 0
 fi
 
+if why_no_wine_powershell=$(bash scripts/setup-wine-powershell.sh 2>&1 >/dev/null); then
+  wine_powershell_result="ran: the fleet scripts in PowerShell for Windows under Wine (*.fleet.*, *.detection_agrees)"
+else
+  why_no_wine_powershell=$(tail -1 <<<"$why_no_wine_powershell")
+  echo "The fleet scripts' Wine tests will show as skipped: $why_no_wine_powershell"
+  wine_powershell_result="SKIPPED (*.fleet.*, *.detection_agrees): $why_no_wine_powershell"
+fi
 if why_no_32bit=$(bash scripts/runs-32bit-wine.sh); then
   i686_result="ran: unit, resource and whole-run tests in a 32-bit prefix (wine.*) and under WoW64
   in a 64-bit prefix (wow64.*), the executable checks, the release and its signing (release.*)"
@@ -53,4 +62,5 @@ echo
 echo "Windows test sets:"
 echo "windows-i686 (the released Quarvane.exe) $i686_result"
 echo "PowerShell: $powershell_result"
+echo "PowerShell for Windows: $wine_powershell_result"
 echo "windows-x86_64 ran: unit, resource and whole-run tests in a 64-bit prefix, the guide's Command Prompt steps (wine.*), the executable checks"

@@ -1,15 +1,27 @@
 #!/usr/bin/env bash
-# The detection scripts and Quarvane.exe agree: on each catroot tree, in the
-# prefix wine.sh set up, the folders Find-QuarvaneStray.ps1 lists are exactly
-# those the program then renames under Wine, but for one whose ".old" name is
-# taken, and Test-QuarvaneRepair.ps1 prints nothing exactly where the program
-# then renames a folder.
-# Usage: detection_test.sh QUARVANE_EXE DEPLOY_DIR
+# The detection scripts and Quarvane.exe agree, run by PowerShell for Windows
+# under Wine in the prefix wine.sh set up, on its own catroot: on each tree,
+# the folders Find-QuarvaneStray.ps1 lists are exactly those the program then
+# renames, but for one whose ".old" name is taken; and
+# Test-QuarvaneRepair.ps1, run as the management tools run it with its
+# standard output and error apart, prints one line where the program then
+# renames nothing, and nothing at all, on either, where it renames a folder.
+# Usage: detection_test.sh QUARVANE_EXE DEPLOY_DIR POWERSHELL_DIR
 set -euo pipefail
 source "$(dirname "$0")/wine.sh"
-source "$(dirname "$0")/../powershell/find_pwsh.sh"
 exe=$1
 deploy=$2
+powershell=$3/pwsh.exe
+if [ ! -f "$powershell" ]; then
+  echo "skipped: no PowerShell for Windows here (scripts/setup-wine-powershell.sh builds it where the .NET SDK is)"
+  exit 77
+fi
+# .NET loads its own assemblies through mscoree, which wine.sh turns off.
+export WINEDLLOVERRIDES=mshtml=
+folder=$drive_c/quarvane-detection
+mkdir -p "$folder"
+cp "$deploy"/*.ps1 "$folder/"
+wine_run app-version reg add 'HKCU\Software\Wine\AppDefaults\pwsh.exe' /v Version /d win10 /f
 catroot=$drive_c/windows/system32/catroot
 failed=0
 
@@ -47,17 +59,27 @@ empty_catroot() { :; }
 # Lists what each folder was before the run, one name a line, sorted.
 folders() { (cd "$catroot" && find . -mindepth 1 -maxdepth 1 -type d -printf '%P\n' | LC_ALL=C sort); }
 
+fail_tree() {
+  echo "FAIL ($tree): $*"
+  failed=1
+}
+
 check_tree() {
   local tree=$1 listed renamed before after status=0 expected_status=0
   rm -rf "$catroot"
   mkdir -p "$catroot"
   (cd "$catroot" && "$tree")
-  "$pwsh" -NoProfile -NonInteractive -File "$deploy/Find-QuarvaneStray.ps1" -Catroot "$catroot" \
-    >"$wine_logs/detection.out" || status=$?
-  "$pwsh" -NoProfile -NonInteractive -File "$deploy/Test-QuarvaneRepair.ps1" -Catroot "$catroot" \
-    >"$wine_logs/installed.out" 2>&1
-  listed=$(grep -v '^No stray folder' "$wine_logs/detection.out" | sed 's|.*/||; s|: no run of Quarvane.*||' |
-    LC_ALL=C sort || true)
+  wine_run detection "$powershell" 'C:\quarvane-detection\Find-QuarvaneStray.ps1' || status=$?
+  wine_run installed "$powershell" 'C:\quarvane-detection\Test-QuarvaneRepair.ps1' ||
+    fail_tree "Test-QuarvaneRepair.ps1 exited $?"
+  # What Wine itself says on the error output is not the script's.
+  grep -v '^wine: ' "$wine_logs/installed.err" >"$wine_logs/installed.script-err" || true
+  [ ! -s "$wine_logs/installed.script-err" ] ||
+    fail_tree "Test-QuarvaneRepair.ps1 wrote on its error output: $(cat "$wine_logs/installed.script-err")"
+  [ "$(grep -c '' "$wine_logs/installed.out")" -le 1 ] ||
+    fail_tree "Test-QuarvaneRepair.ps1 printed more than one line: $(cat "$wine_logs/installed.out")"
+  listed=$(tr -d '\r' <"$wine_logs/detection.out" | grep -v '^No stray folder' |
+    sed 's|.*\\||; s|: no run of Quarvane.*||' | LC_ALL=C sort || true)
   before=$(folders)
   wine_run quarvane "$exe" || true
   after=$(folders)

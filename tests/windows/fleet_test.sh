@@ -1,0 +1,149 @@
+#!/usr/bin/env bash
+# The run script, Invoke-Quarvane.ps1, run by PowerShell for Windows under
+# Wine (tests/windows/powershell_host), so that its Windows side runs for
+# real: cmd.exe with its quoting, chcp and the console's code page, the
+# Global\ lock between processes, Get-Service, Stop-Service and starts through
+# Wine's service manager, and Quarvane.exe with the stand-in cryptsvc service.
+# Wine reports no dependent services, so no dependent is stopped here.
+# Usage: fleet_test.sh CASE QUARVANE_EXE DEPLOY_DIR POWERSHELL_DIR (in the
+# prefix wine.sh set up)
+set -euo pipefail
+source "$(dirname "$0")/wine.sh"
+case_name=$1
+exe=$2
+deploy=$3
+powershell=$4/pwsh.exe
+if [ ! -f "$powershell" ]; then
+  echo "skipped: no PowerShell for Windows here (scripts/setup-wine-powershell.sh builds it where the .NET SDK is)"
+  exit 77
+fi
+# .NET loads its own assemblies through mscoree, which wine.sh turns off.
+export WINEDLLOVERRIDES=mshtml=
+folder=$drive_c/quarvane-fleet
+windows_folder='C:\quarvane-fleet'
+catroot=$drive_c/windows/system32/catroot
+logs=$drive_c/windows/logs/Quarvane
+stray='{1A2B3C4D-0000-4000-8000-00000000000A}'
+
+fail() {
+  echo "FAIL ($case_name): $*" >&2
+  for file in "$wine_logs"/fleet-*; do echo "--- $file" >&2; cat "$file" >&2; done
+  exit 1
+}
+
+service_state() {
+  wine_run sc-query sc query cryptsvc || true
+  awk '/STATE/ {print $NF}' "$wine_logs/sc-query.out" | tr -d '\r'
+}
+
+# The three scripts and the program in one folder, a clean catroot and no
+# log; .NET 10 needs Windows 10, which a new prefix does not report.
+prepare() {
+  rm -rf "$folder" "$catroot" "$logs" "$service_folder/fail-start" "$wine_logs"/fleet-*
+  mkdir -p "$folder" "$catroot"
+  cp "$exe" "$folder/Quarvane.exe"
+  cp "$deploy"/*.ps1 "$folder/"
+  wine_run app-version reg add 'HKCU\Software\Wine\AppDefaults\pwsh.exe' /v Version /d win10 /f
+  [ "$(service_state)" = RUNNING ] || wine_run net-start net start cryptsvc || fail "cannot start cryptsvc"
+}
+
+# Runs the run script as the management tools do; its status is in $status,
+# its output in $wine_logs/fleet-NAME.out.
+run_script() {
+  local name=$1
+  shift
+  status=0
+  wine_run "fleet-$name" "$powershell" "$windows_folder\\Invoke-Quarvane.ps1" -ServiceTimeoutSeconds 10 "$@" ||
+    status=$?
+}
+
+newest_log() { find "$logs" -name 'quarvane-*.log' -printf '%T@ %p\n' | sort -n | tail -1 | cut -d' ' -f2-; }
+
+expect_status() { [ "$status" = "$1" ] || fail "exit code $status, not $1"; }
+expect_in_log() {
+  local text
+  for text in "$@"; do grep -qF -- "$text" "$(newest_log)" || fail "no \"$text\" in $(newest_log)"; done
+}
+
+runs_and_exit_codes() {
+  mkdir "$catroot/$stray"
+  run_script repair
+  expect_status 0
+  [ -d "$catroot/$stray.old" ] || fail "the stray was not renamed"
+  expect_in_log "Quarvane successfully!" "The cryptsvc service was stopped successfully." \
+    "Renamed by this run (the list for the way back):"$'\r\n'"  $stray.old"$'\r'
+  [ "$(service_state)" = RUNNING ] || fail "cryptsvc is not running again"
+
+  run_script nothing-to-do
+  expect_status 0
+  [ "$(tail -1 "$wine_logs/fleet-nothing-to-do.out" | tr -d '\r')" = "Outcome: nothing to do." ] ||
+    fail "a run with nothing to do does not end with its outcome"
+
+  mkdir "$catroot/$stray"
+  run_script old-name-taken
+  expect_status 2
+  expect_in_log "a person must clear them by hand"
+
+  # net reports a start that fails on its error output, which the log keeps.
+  local other='{1A2B3C4D-0000-4000-8000-00000000000B}'
+  mkdir "$catroot/$other"
+  touch "$service_folder/fail-start"
+  run_script start-fails
+  rm "$service_folder/fail-start"
+  expect_status 1
+  expect_in_log "Service request timeout." "Command: net start cryptsvc failed!"
+}
+
+# net writes in the console's code page, which follows the locale: each
+# LANG's lines are in the log as net wrote them, decoded in its code page.
+code_page() {
+  local lang code_page expected
+  for lang in ru_RU.UTF-8:866 de_DE.UTF-8:850; do
+    code_page=${lang#*:}
+    lang=${lang%:*}
+    rm -rf "$catroot" && mkdir -p "$catroot/$stray"
+    LC_ALL=$lang wine_run "fleet-net-$code_page" cmd /d /c \
+      "net stop cryptsvc >$windows_folder\\net.txt 2>&1 & net start cryptsvc >>$windows_folder\\net.txt 2>&1"
+    expected=$(iconv -f "CP$code_page" -t UTF-8 "$folder/net.txt" | tr -d '\r')
+    if [ "$code_page" = 866 ] && [ -z "$(LC_ALL=C tr -d '\000-\177' <<<"$expected")" ]; then
+      fail "net's lines under $lang are all ASCII, so they test no code page: $expected"
+    fi
+    LC_ALL=$lang run_script "lang-$code_page"
+    expect_status 0
+    while IFS= read -r line; do
+      grep -qF -- "$line" <(tr -d '\r' <"$(newest_log)") || fail "($lang) no \"$line\" in $(newest_log)"
+    done <<<"$expected"
+  done
+}
+
+# A run holding the lock stops another; one that died holding it does not.
+lock() {
+  mkdir "$catroot/$stray"
+  touch "$folder/hold"
+  cat >"$folder/hold-lock.ps1" <<'HOLDER'
+$lock = New-Object System.Threading.Mutex($false, 'Global\Quarvane-run')
+[void]$lock.WaitOne()
+New-Item -ItemType File (Join-Path $PSScriptRoot 'locked') | Out-Null
+while (Test-Path (Join-Path $PSScriptRoot 'hold')) { Start-Sleep -Milliseconds 100 }
+exit 0
+HOLDER
+  wine_program "$powershell" "$windows_folder\\hold-lock.ps1" </dev/null >"$wine_logs/fleet-holder.out" 2>&1 &
+  local holder=$! waited=0
+  until [ -e "$folder/locked" ]; do
+    sleep 0.2
+    waited=$((waited + 1))
+    [ "$waited" -lt 300 ] || fail "the other PowerShell did not take the lock"
+  done
+  run_script held
+  expect_status 2
+  grep -q "Another Quarvane run holds the lock" "$wine_logs/fleet-held.out" || fail "the held lock is not named"
+  rm "$folder/hold"
+  wait "$holder"
+  # Wine reports no abandoned lock as such; the run goes ahead all the same.
+  run_script abandoned
+  expect_status 0
+}
+
+prepare
+"$case_name"
+echo "PASS: $case_name"
