@@ -89,6 +89,12 @@ Describe 'Find-QuarvaneStray.ps1' {
         $lines.Count | Should -Be 2
     }
 
+    It 'exits 1 where the only stray folder is one no run can rename' {
+        $run = Invoke-Detection Find-QuarvaneStray.ps1 (New-Catroot @($Stray, "$Stray.old"))
+        $run.Code | Should -Be 1
+        $run.Out | Should -Match 'a person must act'
+    }
+
     It 'prints one line and exits 0 where there is no stray folder' {
         $run = Invoke-Detection Find-QuarvaneStray.ps1 (New-Catroot @("$Stray.old"))
         $run.Code | Should -Be 0

@@ -151,6 +151,12 @@ Describe 'Invoke-Quarvane.ps1' {
             Get-RunLogText | Should -Match 'Microsoft documents no\s+way'
         }
 
+        It 'exits 1 where one it stopped does not start again after the refusal' {
+            Set-Service 'OtherSvc Running Win32ShareProcess CryptSvc no-start', 'AppIDSvc Running Win32ShareProcess CryptSvc protected'
+            Invoke-Run | Should -Be 1
+            Get-RunLogText | Should -Match 'Could not start OtherSvc again'
+        }
+
         It 'gives up on a stop that stays pending past the bound, and exits 2' {
             Set-Service 'OtherSvc Running', 'AppIDSvc Running Win32ShareProcess CryptSvc hangs-stop'
             $clock = [Diagnostics.Stopwatch]::StartNew()

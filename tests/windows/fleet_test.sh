@@ -19,8 +19,9 @@ if [ ! -f "$powershell" ]; then
 fi
 # .NET loads its own assemblies through mscoree, which wine.sh turns off.
 export WINEDLLOVERRIDES=mshtml=
-folder=$drive_c/quarvane-fleet
-windows_folder='C:\quarvane-fleet'
+# Where the guide puts it: a path with a space, as cmd's quoting must carry.
+folder="$drive_c/Program Files/Quarvane"
+windows_folder='C:\Program Files\Quarvane'
 catroot=$drive_c/windows/system32/catroot
 logs=$drive_c/windows/logs/Quarvane
 stray='{1A2B3C4D-0000-4000-8000-00000000000A}'
@@ -84,31 +85,35 @@ runs_and_exit_codes() {
   expect_status 2
   expect_in_log "a person must clear them by hand"
 
-  # net reports a start that fails on its error output, which the log keeps.
+  # A second stray, so that the program runs: cmd reports the rename of the
+  # first, whose name is taken, on its error output, which the log keeps.
   local other='{1A2B3C4D-0000-4000-8000-00000000000B}'
   mkdir "$catroot/$other"
   touch "$service_folder/fail-start"
   run_script start-fails
   rm "$service_folder/fail-start"
   expect_status 1
-  expect_in_log "Service request timeout." "Command: net start cryptsvc failed!"
+  expect_in_log "File already exists." "Service request timeout." "Command: net start cryptsvc failed!"
 }
 
-# net writes in the console's code page, which follows the locale: each
-# LANG's lines are in the log as net wrote them, decoded in its code page.
+# net writes in the console's code page, which follows the system's locale:
+# each LANG's lines are in the log as net wrote them, decoded in its code
+# page, whatever PowerShell's own format culture (another locale's).
 code_page() {
-  local lang code_page expected
-  for lang in ru_RU.UTF-8:866 de_DE.UTF-8:850; do
+  local lang code_page culture expected
+  for lang in ru_RU.UTF-8:866:en-US de_DE.UTF-8:850:ru-RU; do
+    culture=${lang##*:}
+    lang=${lang%:*}
     code_page=${lang#*:}
     lang=${lang%:*}
     rm -rf "$catroot" && mkdir -p "$catroot/$stray"
     LC_ALL=$lang wine_run "fleet-net-$code_page" cmd /d /c \
-      "net stop cryptsvc >$windows_folder\\net.txt 2>&1 & net start cryptsvc >>$windows_folder\\net.txt 2>&1"
-    expected=$(iconv -f "CP$code_page" -t UTF-8 "$folder/net.txt" | tr -d '\r')
+      'net stop cryptsvc >C:\net.txt 2>&1 & net start cryptsvc >>C:\net.txt 2>&1'
+    expected=$(iconv -f "CP$code_page" -t UTF-8 "$drive_c/net.txt" | tr -d '\r')
     if [ "$code_page" = 866 ] && [ -z "$(LC_ALL=C tr -d '\000-\177' <<<"$expected")" ]; then
       fail "net's lines under $lang are all ASCII, so they test no code page: $expected"
     fi
-    LC_ALL=$lang run_script "lang-$code_page"
+    LC_ALL=$lang QUARVANE_TEST_CULTURE=$culture run_script "lang-$code_page"
     expect_status 0
     while IFS= read -r line; do
       grep -qF -- "$line" <(tr -d '\r' <"$(newest_log)") || fail "($lang) no \"$line\" in $(newest_log)"
@@ -116,32 +121,47 @@ code_page() {
   done
 }
 
-# A run holding the lock stops another; one that died holding it does not.
+# A run holding the lock stops another; one that died holding it, while
+# another process kept the lock in being, does not.
 lock() {
   mkdir "$catroot/$stray"
-  touch "$folder/hold"
-  cat >"$folder/hold-lock.ps1" <<'HOLDER'
+  touch "$folder/hold" "$folder/keep"
+  cat >"$folder/lock.ps1" <<'LOCK'
+param([string]$Name)
 $lock = New-Object System.Threading.Mutex($false, 'Global\Quarvane-run')
-[void]$lock.WaitOne()
-New-Item -ItemType File (Join-Path $PSScriptRoot 'locked') | Out-Null
-while (Test-Path (Join-Path $PSScriptRoot 'hold')) { Start-Sleep -Milliseconds 100 }
+if ($Name -eq 'hold') { [void]$lock.WaitOne() }
+New-Item -ItemType File (Join-Path $PSScriptRoot "$Name.ready") | Out-Null
+while (Test-Path (Join-Path $PSScriptRoot $Name)) { Start-Sleep -Milliseconds 100 }
 exit 0
-HOLDER
-  wine_program "$powershell" "$windows_folder\\hold-lock.ps1" </dev/null >"$wine_logs/fleet-holder.out" 2>&1 &
-  local holder=$! waited=0
-  until [ -e "$folder/locked" ]; do
-    sleep 0.2
-    waited=$((waited + 1))
-    [ "$waited" -lt 300 ] || fail "the other PowerShell did not take the lock"
-  done
+LOCK
+  local keeper holder
+  start_lock_process keep
+  keeper=$lock_process
+  start_lock_process hold
+  holder=$lock_process
   run_script held
   expect_status 2
   grep -q "Another Quarvane run holds the lock" "$wine_logs/fleet-held.out" || fail "the held lock is not named"
   rm "$folder/hold"
   wait "$holder"
-  # Wine reports no abandoned lock as such; the run goes ahead all the same.
   run_script abandoned
+  rm "$folder/keep"
+  wait "$keeper"
   expect_status 0
+  expect_in_log "An earlier run ended without letting go of the lock"
+}
+
+# Starts lock.ps1 NAME in the background and waits until it is ready; its
+# process id is in $lock_process.
+start_lock_process() {
+  wine_program "$powershell" "$windows_folder\\lock.ps1" "$1" </dev/null >"$wine_logs/fleet-$1.out" 2>&1 &
+  lock_process=$!
+  local waited=0
+  until [ -e "$folder/$1.ready" ]; do
+    sleep 0.2
+    waited=$((waited + 1))
+    [ "$waited" -lt 300 ] || fail "lock.ps1 $1 did not get ready"
+  done
 }
 
 prepare

@@ -3,7 +3,7 @@
 # guide and SHA-256 sums. (Signing is tested in signing/signing_test.sh.)
 # Usage: release_test.sh CASE SOURCE_DIR BUILT_EXE
 #   reproducible  two builds, in two folders at two times, give the same bytes
-#   package       cpack makes Quarvane-<version>-win32.zip with the six files,
+#   package       cpack makes Quarvane-<version>-win32.zip with the seven files,
 #                 the guide and notices in a form Notepad shows as it is
 set -euo pipefail
 case_name=$1

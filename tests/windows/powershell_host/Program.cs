@@ -6,6 +6,7 @@
 // tests read every name exactly, and the script's exit code is this
 // program's (1 where it stopped on an error).
 using System;
+using System.Globalization;
 using System.IO;
 using System.Management.Automation;
 using System.Management.Automation.Runspaces;
@@ -22,6 +23,11 @@ public static class Program
         var utf8 = new System.Text.UTF8Encoding(false);
         Console.SetOut(new StreamWriter(Console.OpenStandardOutput(), utf8) { AutoFlush = true });
         Console.SetError(new StreamWriter(Console.OpenStandardError(), utf8) { AutoFlush = true });
+        // A format culture of the tests' choosing, as a user's may differ
+        // from the system's locale.
+        string culture = Environment.GetEnvironmentVariable("QUARVANE_TEST_CULTURE");
+        if (!string.IsNullOrEmpty(culture))
+            CultureInfo.DefaultThreadCurrentCulture = CultureInfo.CurrentCulture = new CultureInfo(culture);
         var state = InitialSessionState.CreateDefault2();
         if (OperatingSystem.IsWindows()) state.ExecutionPolicy = Microsoft.PowerShell.ExecutionPolicy.Bypass;
         using var runspace = RunspaceFactory.CreateRunspace(state);
