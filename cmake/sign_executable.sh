@@ -86,7 +86,7 @@ check_settings() {
 }
 
 readable() {
-  [ -f "$2" ] && [ -r "$2" ] || refuse "$1 names $2, which is not a file that can be read"
+  { [ -f "$2" ] && [ -r "$2" ]; } || refuse "$1 names $2, which is not a file that can be read"
 }
 
 # Splits QUARVANE_SIGN_CERT into one file per certificate: work/cert-N.pem.
@@ -334,8 +334,8 @@ Subject: $(field "$signer" -subject)
 Issuer: $(field "$signer" -issuer)
 Valid from: $(field "$signer" -startdate)
 Valid to: $(field "$signer" -enddate)"
-  printf '%s\n' "$text" >"$publication.new" && mv "$publication.new" "$publication" &&
-    [ "$(cat "$publication")" = "$text" ] || refuse "$publication could not be written"
+  { printf '%s\n' "$text" >"$publication.new" && mv "$publication.new" "$publication" &&
+    [ "$(cat "$publication")" = "$text" ]; } || refuse "$publication could not be written"
   sha256sum <"$signed" | cut -d' ' -f1 >"$signed_record" ||
     refuse "$signed_record could not be written"
 }

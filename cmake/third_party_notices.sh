@@ -61,7 +61,7 @@ dep5_licences() {
 
 # Checks that the GCC copyright file grants the runtime library exception.
 gcc_licence() {
-  grep -q 'GCC RUNTIME LIBRARY EXCEPTION' "$1" && grep -q '^Version 3.1' "$1" ||
+  { grep -q 'GCC RUNTIME LIBRARY EXCEPTION' "$1" && grep -q '^Version 3.1' "$1"; } ||
     die "$1 does not state the GCC Runtime Library Exception 3.1"
   echo "GPL-3+ with the GCC Runtime Library Exception 3.1"
 }

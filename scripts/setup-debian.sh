@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12 or 13, when it is
 # missing: the C++ tools, clang with libFuzzer and valgrind for the Linux
-# builds, Ansible and ansible-lint for the deployment playbook, and MinGW-w64,
+# builds, Ansible and ansible-lint for the deployment playbook, shellcheck for
+# the shell scripts, and MinGW-w64,
 # Wine and osslsigncode for the Windows builds and the release, with what the
 # signing tests sign with: a SoftHSM2 token reached through OpenSSL's PKCS#11
 # engine (and OpenSC's pkcs11-tool, which shapes its objects), a timestamp server in Python, strace to see the commands run (left
@@ -23,7 +24,7 @@ required=(g++ cmake make)
 optional=()
 no_optional_because=""
 if [ "$mode" != demo ]; then
-  required+=(googletest libgtest-dev clang libclang-rt-dev valgrind ansible ansible-lint)
+  required+=(googletest libgtest-dev clang libclang-rt-dev valgrind ansible ansible-lint shellcheck)
   if [ "${QUARVANE_SKIP_WINDOWS_TESTS:-0}" != 1 ]; then
     required+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64
       binutils-mingw-w64-x86-64 wine wine64 osslsigncode openssl

@@ -17,7 +17,7 @@ for runtime in win-x86 win-x64; do
   # Built again only when its project changed.
   if [ ! -x "$tools/$runtime/pwsh.exe" ] || [ "$project" -nt "$tools/$runtime/pwsh.exe" ] ||
     [ "${project%/*}/Program.cs" -nt "$tools/$runtime/pwsh.exe" ]; then
-    rm -rf "$tools/$runtime"
+    rm -rf "${tools:?}/$runtime"
     dotnet publish "$project" -c Release -r "$runtime" -o "$tools/$runtime" \
       -p:BaseIntermediateOutputPath="$tools/obj/$runtime/" -p:BaseOutputPath="$tools/bin/$runtime/" \
       >"$tools.$runtime.log" 2>&1 ||

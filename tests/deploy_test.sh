@@ -5,6 +5,12 @@
 # Usage: deploy_test.sh SOURCE_DIR
 set -euo pipefail
 source_dir=$1
+for tool in ansible-playbook ansible-lint; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "skipped: $tool is not installed (scripts/setup-debian.sh installs it)"
+    exit 77
+  fi
+done
 export ANSIBLE_NOCOLOR=1 ANSIBLE_LOCALHOST_WARNING=0 ANSIBLE_INVENTORY_UNPARSED_WARNING=0
 
 cd "$source_dir"

@@ -4,6 +4,10 @@
 set -euo pipefail
 program=$1
 net=$2
+if ! command -v valgrind >/dev/null; then
+  echo "skipped: valgrind is not installed (scripts/setup-debian.sh installs it)"
+  exit 77
+fi
 
 sandbox=$(mktemp -d)
 trap 'rm -rf "$sandbox"' EXIT
@@ -29,7 +33,7 @@ if [ "$status" -ne 0 ]; then
   exit 1
 fi
 grep -q 'ERROR SUMMARY: 0 errors' "$sandbox/memcheck.log" || { echo "FAIL: memcheck reported errors" >&2; exit 1; }
-renamed=$(cd "$catroot" && ls -d ./*.old | sort | tr '\n' ' ')
+renamed=$(cd "$catroot" && printf '%s\n' ./*.old | sort | tr '\n' ' ')
 [ "$renamed" = "./{00000001-0000-0000-0000-000000000000}.old ./{00000002-0000-0000-0000-000000000000}.old ./{00000003-0000-0000-0000-000000000000}.old " ] ||
   { echo "FAIL: renamed: $renamed" >&2; exit 1; }
 grep -q '^Command: ren .*{00000002-0000-0000-0000-000000000000}.old failed!$' "$sandbox/out" ||

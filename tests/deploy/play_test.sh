@@ -7,7 +7,11 @@
 set -euo pipefail
 program=$1
 source_dir=$3
-# The run script runs in PowerShell 7; without it, this is skipped.
+# The run script runs in PowerShell 7; without it, or Ansible, this is skipped.
+if ! command -v ansible-playbook >/dev/null; then
+  echo "skipped: ansible-playbook is not installed (scripts/setup-debian.sh installs it)"
+  exit 77
+fi
 source "$source_dir/tests/powershell/find_pwsh.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced: sets pwsh to the PowerShell 7 the tests run on, and pester to its
 # Pester 5 module: the ones scripts/setup-powershell.sh installed into .tools/,
 # or else pwsh on PATH with the Pester among its modules. Where there is none,

@@ -38,4 +38,4 @@ trap 'rm -f "$resources"' EXIT
 "$objcopy" -O binary --only-section=.rsrc "$exe" "$resources"
 level=$(grep -ao '<requestedExecutionLevel [^>]*>' "$resources") || fail "no execution level in the manifest"
 [[ "$level" == *'level="requireAdministrator"'* ]] || fail "does not require an administrator: $level"
-echo "$machine $magic console program, wide entry point, no time stamp, requireAdministrator; DLLs: $(echo $dlls)"
+echo "$machine $magic console program, wide entry point, no time stamp, requireAdministrator; DLLs: $(paste -sd" " <<<"$dlls")"

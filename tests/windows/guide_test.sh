@@ -16,6 +16,7 @@ source "$(dirname "$0")/wine.sh"
 
 # The 64-bit cmd, as 64-bit Windows opens it (Debian's wine prefers the
 # 32-bit loader, whose Program Files is "Program Files (x86)").
+# shellcheck disable=SC2034 # read by wine_program, in wine.sh
 [ "$WINEARCH" = win64 ] && wine_loader=/usr/lib/wine/wine64
 
 case_name=$1
@@ -158,7 +159,7 @@ powershell() {
   for heading in "4.2 " "4.3 "; do
     rm -f "$work/powershell.exe.ran"
     # The PowerShell lines, but those that only set a variable, on one line.
-    expected=$(block_of "$heading" PowerShell | grep -v '^\$env:' | paste -sd ';' | sed 's/;/; /g')
+    expected=$(block_of "$heading" PowerShell | grep -v '^[$]env:' | paste -sd ';' | sed 's/;/; /g')
     { echo 'set "PATH=C:\quarvane-guide;%PATH%"'; block_of "$heading" "Command Prompt"; } | run_block
     received=$(tr -d '\r' <"$work/powershell.exe.ran" 2>/dev/null | sed -n 's/.* -Command //p') ||
       true
@@ -176,7 +177,7 @@ way_back() {
   rm -rf "$catroot"
   mkdir -p "$catroot/$guid.old"
   block_of "To give one its name back" "Command Prompt" | run_block
-  [ -d "$catroot/$guid" ] && [ ! -e "$catroot/$guid.old" ] ||
+  { [ -d "$catroot/$guid" ] && [ ! -e "$catroot/$guid.old" ]; } ||
     fail "not given its name back: $(cat "$work/block.log")"
   wine_run sc-query sc query cryptsvc || true
   grep -q 'STATE.*RUNNING' "$wine_logs/sc-query.out" || fail "the service is not running again"

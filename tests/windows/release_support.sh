@@ -1,5 +1,6 @@
 # shellcheck shell=bash
 # Helpers of the release tests. Sourced; needs case_name, source_dir and work.
+# shellcheck disable=SC2154 # those three are set by the script that sources this
 
 fail() {
   echo "FAIL ($case_name): $*" >&2

@@ -51,7 +51,7 @@ package() {
   mkdir "$work/unpacked"
   (cd "$work/unpacked" && cmake -E tar xf "$zip")
   local files="Find-QuarvaneStray.ps1 Invoke-Quarvane.ps1 Quarvane.exe README.txt SHA256SUMS THIRD-PARTY-NOTICES.txt Test-QuarvaneRepair.ps1"
-  [ "$(cd "$work/unpacked" && LC_ALL=C ls | tr '\n' ' ')" = "$files " ] ||
+  [ "$(cd "$work/unpacked" && find . -mindepth 1 -printf '%P\n' | LC_ALL=C sort | tr '\n' ' ')" = "$files " ] ||
     fail "the package holds: $(ls "$work/unpacked")"
   (cd "$work/unpacked" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
   [ "$(cut -d' ' -f3 "$work/unpacked/SHA256SUMS" | tr '\n' ' ')" = \
@@ -65,8 +65,8 @@ package() {
     cmp -s "$work/unpacked/$script" <(sed 's/$/\r/' "$source_dir/deploy/$script") ||
       fail "$script is not the source's, with Windows line endings"
   done
-  grep -q '^winpthreads' "$work/unpacked/THIRD-PARTY-NOTICES.txt" &&
-    grep -q '^MinGW-w64 runtime' "$work/unpacked/THIRD-PARTY-NOTICES.txt" ||
+  { grep -q '^winpthreads' "$work/unpacked/THIRD-PARTY-NOTICES.txt" &&
+    grep -q '^MinGW-w64 runtime' "$work/unpacked/THIRD-PARTY-NOTICES.txt"; } ||
     fail "THIRD-PARTY-NOTICES.txt does not name winpthreads and the MinGW-w64 runtime"
   cmp -s "$work/unpacked/Quarvane.exe" "$built_exe" || fail "the package holds another Quarvane.exe"
   echo "$(basename "$zip"): $files; sums match"

@@ -59,6 +59,8 @@ on_token() {
   url=$(start_timestamp_server 600)
   cat "$PKI/intermediate.pem" "$PKI/signer.pem" >"$PKI/chain.pem"
   mkdir "$work/tmp"
+  # The settings hold for this one build alone, in its subshell.
+  # shellcheck disable=SC2030
   exe=$(
     export QUARVANE_SIGN_CERT=$PKI/chain.pem QUARVANE_SIGN_KEY="pkcs11:token=quarvane;object=signer"
     QUARVANE_SIGN_TIMESTAMP_URL="$(closed_url) $silent $url"
@@ -122,8 +124,8 @@ package_signed_build() {
   local unpacked=$work/unpacked script
   if ! (cd "$1" && cpack --preset windows-i686 >"$work/cpack.log" 2>&1); then
     ! scripts_signable || fail "packaging the signed build failed: $(cat "$work/cpack.log")"
-    grep -q "Quarvane.exe is signed but Find-QuarvaneStray.ps1 is not" "$work/cpack.log" &&
-      grep -q "Install osslsigncode 2.9 or later" "$work/cpack.log" ||
+    { grep -q "Quarvane.exe is signed but Find-QuarvaneStray.ps1 is not" "$work/cpack.log" &&
+      grep -q "Install osslsigncode 2.9 or later" "$work/cpack.log"; } ||
       fail "the refusal to package unsigned scripts does not say why: $(cat "$work/cpack.log")"
     echo "$(osslsigncode --version | sed -n 1p) signs no scripts: the signed build's package is refused"
     return
@@ -153,6 +155,8 @@ interrupted() {
   silent=$(start_timestamp_server 600 --silent)
   url=$(start_timestamp_server 600)
   cat "$PKI/intermediate.pem" "$PKI/signer.pem" >"$PKI/chain.pem"
+  # Its own settings, apart from those another case set in a subshell.
+  # shellcheck disable=SC2031
   export QUARVANE_SIGN_CERT=$PKI/chain.pem QUARVANE_SIGN_KEY=$PKI/signer.key
   build_copy "$folder" >/dev/null
   # A change to the program, so that it is linked and signed again.
@@ -249,8 +253,8 @@ Valid to: $(tail -1 <<<"$dates")" ] || fail "the published signer is: $(cat "$wo
     fail "the renewal's thumbprint is not the one published"
   osslsigncode extract-signature -pem -in "$work/Quarvane.exe" -out "$work/signature.pem" >/dev/null
   openssl pkcs7 -in "$work/signature.pem" -print_certs -noout >"$work/signature-certs.txt"
-  grep -q 'CN *= *Quarvane test signer' "$work/signature-certs.txt" &&
-    ! grep -q 'expired signer' "$work/signature-certs.txt" ||
+  { grep -q 'CN *= *Quarvane test signer' "$work/signature-certs.txt" &&
+    ! grep -q 'expired signer' "$work/signature-certs.txt"; } ||
     fail "the signature does not carry the renewal alone: $(cat "$work/signature-certs.txt")"
   cat "$PKI/intermediate.pem" "$PKI/accented.pem" >"$PKI/chain.pem"
   sign_with QUARVANE_SIGN_CERT="$PKI/chain.pem" QUARVANE_SIGN_KEY="$PKI/signer.key" ||
