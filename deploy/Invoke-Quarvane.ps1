@@ -518,15 +518,24 @@ function Invoke-QuarvaneRun {
     Invoke-LockedRepair
 }
 
-try {
-    $code = Invoke-QuarvaneRun
-} catch {
-    $code = if ($script:Changed) { $ExitChangedThenFailed } else { $ExitNothingChanged }
-    $what = if ($script:Changed) { 'the machine may not be as it was' } else { 'nothing was changed' }
-    Write-RunLog "The run stopped on an error: $(Get-ErrorText $_) ($what)."
+# The whole run, with its exit code; every error that ends it exits 1 once
+# the machine may have changed, and 2 before.
+function Invoke-QuarvaneScript {
+    try {
+        $code = Invoke-QuarvaneRun
+    } catch {
+        $code = if ($script:Changed) { $ExitChangedThenFailed } else { $ExitNothingChanged }
+        $what = if ($script:Changed) { 'the machine may not be as it was' } else { 'nothing was changed' }
+        Write-RunLog "The run stopped on an error: $(Get-ErrorText $_) ($what)."
+    }
+    if ($script:Log) {
+        Write-RunLog "Exit code $code. Log: $script:Log"
+        try { Remove-OldRunLog } catch { Write-RunLog "Old logs were not removed: $(Get-ErrorText $_)" }
+    }
+    $code
 }
-if ($script:Log) {
-    Write-RunLog "Exit code $code. Log: $script:Log"
-    try { Remove-OldRunLog } catch { Write-RunLog "Old logs were not removed: $(Get-ErrorText $_)" }
+
+# Dot-sourced (by the tests), it only defines the functions above.
+if ($MyInvocation.InvocationName -ne '.') {
+    exit (Invoke-QuarvaneScript)
 }
-exit $code

@@ -290,3 +290,29 @@ Describe 'Invoke-Quarvane.ps1' {
         }
     }
 }
+
+# The program's first two lines, read when the cases are found.
+$Banner = 'Quarvane.exe will fix an installation error of Vantesquill.'
+$Related = 'Related issue : BUG-76393 and BUG-76439.'
+
+Describe 'Get-RunVerdict, the rule for the program''s lines' {
+    BeforeAll {
+        . $RunScript -QuarvanePath none -LogFolder none -Catroot none
+    }
+
+    It 'gives <Code> where <Case>' -ForEach @(
+        @{ Case = 'the run fully succeeded'; Code = 0; Status = 0
+           Lines = @($Banner, $Related, 'The cryptsvc service was stopped successfully.', 'Quarvane successfully!') }
+        @{ Case = 'blank lines come first'; Code = 0; Status = 0; Lines = @('', $Banner, $Related, 'Quarvane successfully!') }
+        @{ Case = 'nothing was printed'; Code = 2; Status = 1; Lines = @() }
+        @{ Case = 'another program answered'; Code = 2; Status = 0; Lines = @('never ran', 'Quarvane successfully!') }
+        @{ Case = 'the stop failed'; Code = 2; Status = 0; Lines = @($Banner, $Related, 'Quarvane failed!') }
+        @{ Case = 'a command failed'; Code = 1; Status = 0
+           Lines = @($Banner, $Related, 'Command: ren C:\x {A} {A}.old failed!', 'Quarvane successfully!') }
+        @{ Case = 'the program ended early'; Code = 1; Status = 0; Lines = @($Banner, $Related, 'The cryptsvc service was stopped successfully.') }
+        @{ Case = 'the status was not 0'; Code = 1; Status = 3; Lines = @($Banner, $Related, 'Quarvane successfully!') }
+        @{ Case = 'the last line differs in case only'; Code = 1; Status = 0; Lines = @($Banner, $Related, 'QUARVANE SUCCESSFULLY!') }
+    ) {
+        (Get-RunVerdict @{ Lines = $Lines; Status = $Status }).Code | Should -Be $Code
+    }
+}
