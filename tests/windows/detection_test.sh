@@ -11,17 +11,10 @@ set -euo pipefail
 source "$(dirname "$0")/wine.sh"
 exe=$1
 deploy=$2
-powershell=$3/pwsh.exe
-if [ ! -f "$powershell" ]; then
-  echo "skipped: no PowerShell for Windows here (scripts/setup-wine-powershell.sh builds it where the .NET SDK is)"
-  exit 77
-fi
-# .NET loads its own assemblies through mscoree, which wine.sh turns off.
-export WINEDLLOVERRIDES=mshtml=
+use_powershell "$3"
 folder=$drive_c/quarvane-detection
 mkdir -p "$folder"
 cp "$deploy"/*.ps1 "$folder/"
-wine_run app-version reg add 'HKCU\Software\Wine\AppDefaults\pwsh.exe' /v Version /d win10 /f
 catroot=$drive_c/windows/system32/catroot
 failed=0
 

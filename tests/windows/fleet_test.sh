@@ -12,13 +12,7 @@ source "$(dirname "$0")/wine.sh"
 case_name=$1
 exe=$2
 deploy=$3
-powershell=$4/pwsh.exe
-if [ ! -f "$powershell" ]; then
-  echo "skipped: no PowerShell for Windows here (scripts/setup-wine-powershell.sh builds it where the .NET SDK is)"
-  exit 77
-fi
-# .NET loads its own assemblies through mscoree, which wine.sh turns off.
-export WINEDLLOVERRIDES=mshtml=
+use_powershell "$4"
 # Where the guide puts it: a path with a space, as cmd's quoting must carry.
 folder="$drive_c/Program Files/Quarvane"
 windows_folder='C:\Program Files\Quarvane'
@@ -38,13 +32,12 @@ service_state() {
 }
 
 # The three scripts and the program in one folder, a clean catroot and no
-# log; .NET 10 needs Windows 10, which a new prefix does not report.
+# log.
 prepare() {
   rm -rf "$folder" "$catroot" "$logs" "$service_folder/fail-start" "$wine_logs"/fleet-*
   mkdir -p "$folder" "$catroot"
   cp "$exe" "$folder/Quarvane.exe"
   cp "$deploy"/*.ps1 "$folder/"
-  wine_run app-version reg add 'HKCU\Software\Wine\AppDefaults\pwsh.exe' /v Version /d win10 /f
   [ "$(service_state)" = RUNNING ] || wine_run net-start net start cryptsvc || fail "cannot start cryptsvc"
 }
 

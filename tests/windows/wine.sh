@@ -61,6 +61,22 @@ wine_run() {
   return "$status"
 }
 
+# Sets powershell to PowerShell for Windows in FOLDER, as
+# scripts/setup-wine-powershell.sh builds it, or says why there is none and
+# exits 77 (skipped). .NET loads its own assemblies through mscoree, which
+# the prefix otherwise goes without, and needs Windows 10, which a new
+# prefix does not report.
+# Usage: use_powershell FOLDER
+use_powershell() {
+  powershell=$1/pwsh.exe
+  if [ ! -f "$powershell" ]; then
+    echo "skipped: no PowerShell for Windows here (scripts/setup-wine-powershell.sh builds it where the .NET SDK is)"
+    exit 77
+  fi
+  export WINEDLLOVERRIDES=mshtml=
+  wine_run app-version reg add 'HKCU\Software\Wine\AppDefaults\pwsh.exe' /v Version /d win10 /f
+}
+
 setup() {
   local service_exe=$1
   wineserver -k 2>/dev/null || true
