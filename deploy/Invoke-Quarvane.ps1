@@ -186,7 +186,7 @@ function Write-RunLog([string[]]$Line) {
             try {
                 [System.IO.File]::AppendAllText($script:Log, "$text`r`n", $Utf8WithBom)
             } catch {
-                Write-Host "(this line is not in the log, which cannot be written: $($_.Exception.GetBaseException().Message))"
+                Write-Host "(this line is not in the log, which cannot be written: $(Get-ErrorText $_))"
             }
         }
     }
