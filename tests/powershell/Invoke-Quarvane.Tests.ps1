@@ -191,7 +191,8 @@ Describe 'Invoke-Quarvane.ps1' {
 
         It 'exits 2 and runs nothing where it is not elevated' {
             $env:HOME = $TestDrive
-            $output = & setpriv --reuid=65534 --regid=65534 --clear-groups $env:QUARVANE_PWSH -NoProfile -NonInteractive -File $RunScript `
+            # Not root, in a user namespace that keeps the clone reachable.
+            $output = & unshare --user --map-user=1000 --map-group=1000 $env:QUARVANE_PWSH -NoProfile -NonInteractive -File $RunScript `
                 -QuarvanePath $env:QUARVANE_PROGRAM -LogFolder $Logs -Catroot $Catroot
             $LASTEXITCODE | Should -Be 2
             "$output" | Should -Match 'is not elevated'
