@@ -28,7 +28,7 @@ if [ "$mode" != demo ]; then
   if [ "${QUARVANE_SKIP_WINDOWS_TESTS:-0}" != 1 ]; then
     required+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64
       binutils-mingw-w64-x86-64 wine wine64 osslsigncode openssl
-      softhsm2 opensc libengine-pkcs11-openssl python3 strace)
+      softhsm2 opensc libengine-pkcs11-openssl python3 python3-cryptography strace)
     if no_optional_because=$(bash "$(dirname "$0")/runs-32bit-programs.sh"); then
       optional+=(wine32:i386)
     fi

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# The release: a reproducible Quarvane.exe, packed with the administrator's
-# guide and SHA-256 sums. (Signing is tested in signing/signing_test.sh.)
+# The release: a reproducible package of Quarvane.exe, the fleet scripts, the
+# administrator's guide, the notices, the SBOM and SHA-256 sums. (Signing is
+# tested in signing_test.sh.)
 # Usage: release_test.sh CASE SOURCE_DIR BUILT_EXE
-#   reproducible  two builds, in two folders at two times, give the same bytes
-#   package       cpack makes Quarvane-<version>-win32.zip with the seven files,
-#                 the guide and notices in a form Notepad shows as it is
+#   reproducible  two builds and packages, in two folders at two times and in
+#                 two time zones, give the same Quarvane.exe and the same ZIP
+#   package       cpack makes Quarvane-<version>-win32.zip with the eight files,
+#                 the guide and notices in a form Notepad shows as it is, and
+#                 an SPDX SBOM of what ships and the toolchain parts linked in
 set -euo pipefail
 case_name=$1
 source_dir=$2
@@ -14,17 +17,30 @@ trap 'rm -rf "$work"' EXIT
 source "$(dirname "$0")/release_support.sh"
 
 reproducible() {
-  local first second
-  unset "${!QUARVANE_SIGN_@}"
+  local first second one two
+  unset "${!QUARVANE_SIGN_@}" SOURCE_DATE_EPOCH
   first=$(build_copy "$work/one")
+  one=$(package_copy "$work/one" Pacific/Auckland)
   sleep 2
   second=$(build_copy "$work/elsewhere/two")
+  two=$(package_copy "$work/elsewhere/two" America/New_York)
+  same "Quarvane.exe" "$first" "$second"
+  same "the ZIP" "$one" "$two"
+}
+
+# Packs the build in FOLDER in time zone ZONE; prints the ZIP's path.
+package_copy() {
+  (cd "$1" && TZ=$2 cpack --preset windows-i686 >"$work/cpack.log" 2>&1) ||
+    fail "cpack failed: $(cat "$work/cpack.log")"
+  echo "$1"/build/windows-i686/Quarvane-*-win32.zip
+}
+
+same() {
   local a b
-  a=$(sha256sum <"$first" | cut -d' ' -f1)
-  b=$(sha256sum <"$second" | cut -d' ' -f1)
-  echo "first build:  $a"
-  echo "second build: $b"
-  [ "$a" = "$b" ] || fail "the two builds differ: $(cmp -l "$first" "$second" | head -5)"
+  a=$(sha256sum <"$2" | cut -d' ' -f1)
+  b=$(sha256sum <"$3" | cut -d' ' -f1)
+  echo "$1: $a, then $b"
+  [ "$a" = "$b" ] || fail "the two builds give two versions of $1: $(cmp -l "$2" "$3" | head -5)"
 }
 
 # Text that Notepad on every Windows shows as it is: ASCII, CRLF line endings,
@@ -50,13 +66,13 @@ package() {
   [ -f "$zip" ] || fail "no $zip"
   mkdir "$work/unpacked"
   (cd "$work/unpacked" && cmake -E tar xf "$zip")
-  local files="Find-QuarvaneStray.ps1 Invoke-Quarvane.ps1 Quarvane.exe README.txt SHA256SUMS THIRD-PARTY-NOTICES.txt Test-QuarvaneRepair.ps1"
+  local files="Find-QuarvaneStray.ps1 Invoke-Quarvane.ps1 Quarvane.exe Quarvane.spdx.json README.txt SHA256SUMS THIRD-PARTY-NOTICES.txt Test-QuarvaneRepair.ps1"
   [ "$(cd "$work/unpacked" && find . -mindepth 1 -printf '%P\n' | LC_ALL=C sort | tr '\n' ' ')" = "$files " ] ||
     fail "the package holds: $(ls "$work/unpacked")"
   (cd "$work/unpacked" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
   [ "$(cut -d' ' -f3 "$work/unpacked/SHA256SUMS" | tr '\n' ' ')" = \
-    "Quarvane.exe Find-QuarvaneStray.ps1 Invoke-Quarvane.ps1 Test-QuarvaneRepair.ps1 README.txt THIRD-PARTY-NOTICES.txt " ] ||
-    fail "SHA256SUMS does not list all six"
+    "Quarvane.exe Find-QuarvaneStray.ps1 Invoke-Quarvane.ps1 Test-QuarvaneRepair.ps1 README.txt THIRD-PARTY-NOTICES.txt Quarvane.spdx.json " ] ||
+    fail "SHA256SUMS does not list all seven"
   expect_plain_windows_text "$work/unpacked/README.txt"
   found=$(grep -m3 -nv $'\r$' "$work/unpacked/THIRD-PARTY-NOTICES.txt") &&
     fail "THIRD-PARTY-NOTICES.txt has lines without CRLF: $found"
@@ -69,7 +85,23 @@ package() {
     grep -q '^MinGW-w64 runtime' "$work/unpacked/THIRD-PARTY-NOTICES.txt"; } ||
     fail "THIRD-PARTY-NOTICES.txt does not name winpthreads and the MinGW-w64 runtime"
   cmp -s "$work/unpacked/Quarvane.exe" "$built_exe" || fail "the package holds another Quarvane.exe"
+  expect_sbom "$work/unpacked"
   echo "$(basename "$zip"): $files; sums match"
+}
+
+# The SBOM names every other file shipped, with its checksums, and the
+# MinGW-w64 runtime and winpthreads at the versions of this machine's packages.
+expect_sbom() {
+  local runtime pthreads
+  runtime=$(version_of_package_with crt2.o)
+  pthreads=$(version_of_package_with libwinpthread.a)
+  python3 "$(dirname "$0")/check_sbom.py" "$1" "$runtime" "$pthreads" || fail "the SBOM is not what ships"
+}
+
+version_of_package_with() {
+  local file
+  file=$(readlink -f "$(i686-w64-mingw32-g++-posix -print-file-name="$1")")
+  dpkg-query -W -f='${Version}' "$(dpkg-query -S "$file" | cut -d: -f1)"
 }
 
 "$case_name"

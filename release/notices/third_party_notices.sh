@@ -4,10 +4,13 @@
 # program links statically, the package it comes from and its licence, then
 # each of those packages' copyright files in full, which carry every notice
 # and licence text that must travel with the binary.
-# Usage: third_party_notices.sh CXX_COMPILER OUTPUT
+# Usage: third_party_notices.sh CXX_COMPILER OUTPUT PARTS
+# PARTS gets the same parts, a line each, for the SBOM: name, package,
+# version and licence, separated by tabs.
 set -euo pipefail
 compiler=$1
 output=$2
+parts_file=$3
 
 die() {
   echo "third_party_notices.sh: $*" >&2
@@ -79,6 +82,12 @@ parts=(
   "libgcc (GCC's runtime support library)|$libgcc_package|$(gcc_licence "$(copyright_file "$libgcc_package")")"
 )
 
+for part in "${parts[@]}"; do
+  IFS='|' read -r name package licence <<<"$part"
+  [ -n "$licence" ] || die "no licence found for $name"
+  printf '%s\t%s\t%s\t%s\n' "$name" "$package" "$(package_version "$package")" "$licence"
+done >"$parts_file"
+
 {
   echo "Third-party notices for Quarvane.exe"
   echo "===================================="
@@ -91,7 +100,6 @@ parts=(
   echo "accompany the binary."
   for part in "${parts[@]}"; do
     IFS='|' read -r name package licence <<<"$part"
-    [ -n "$licence" ] || die "no licence found for $name"
     echo
     echo "$name"
     echo "  Debian package: $package $(package_version "$package")"

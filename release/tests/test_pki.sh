@@ -168,3 +168,13 @@ make_piv_token() {
     --label "Public key for Digital Signature" >/dev/null 2>&1
   rm "$PKI/signer.der"
 }
+
+# A token labelled public holding only signer.key's public object, id 01.
+make_public_only_token() {
+  local pin=$1
+  make_test_token "$pin"
+  softhsm2-util --init-token --free --label public --so-pin 0000 --pin "$pin" >/dev/null
+  openssl pkey -in "$PKI/signer.key" -pubout -outform DER -out "$PKI/signer-public.der"
+  pkcs11-tool --module "$TOKEN_MODULE" --token-label public --login --pin "$pin" --id 01 \
+    --write-object "$PKI/signer-public.der" --type pubkey --label signer >/dev/null 2>&1
+}

@@ -1,8 +1,18 @@
 #!/usr/bin/env bash
 # Signing the release, with a throwaway PKI, a local RFC 3161 timestamp
 # authority and a SoftHSM2 token.
-# Usage: signing_test.sh CASE SOURCE_DIR BUILT_EXE
-#   on_token          a whole build signs with the token's key and a timestamp,
+# Usage: signing_test.sh CASE SOURCE_DIR [BUILT_EXE]
+# The signing step alone, on a tiny program where no BUILT_EXE is given:
+#   refusals          what stops the signing, and what it says; a refused
+#                     signing leaves no file to ship and no thumbprint
+#   chain_any_order   the chain goes into the signature, and the thumbprint
+#                     published is the signer's, whatever the chain file's
+#                     order; of a key's certificates, the one valid now signs
+#   piv_token         a token whose key pair's objects share only their id
+#   token_failure     a token that fails to sign for a reason other than the
+#                     PIN: the step says what osslsigncode said
+# A whole build of the release:
+#   on_token          a build signs with the token's key and a timestamp,
 #                     from the first server that answers (one refuses, one never
 #                     answers): the PIN is on no command line, in the
 #                     environment of nothing the signing step starts, in no
@@ -10,23 +20,29 @@
 #                     one without a timestamp, and without its signature it is
 #                     the unsigned build; its package holds the scripts signed
 #                     and stamped too (with osslsigncode 2.5, it is refused)
-#   piv_token         a token whose key pair's objects share only their id
-#   interrupted       a build killed while it waits on a timestamp server is
-#                     not packaged, and built again it signs and stamps
-#   chain_any_order   the chain goes into the signature, and the thumbprint
-#                     published is the signer's, whatever the chain file's order
-#   refusals          what stops the build, and what it says
+#   interrupted       a build killed while it waits on a timestamp server
+#                     leaves nothing to package, and built again it signs
+#   unsigned_after_signed  a build without the settings after a signed one
+#                     ships unsigned files and no thumbprint, and back again
 set -euo pipefail
 case_name=$1
 source_dir=$2
-built_exe=$3
+built_exe=${3:-}
 work=$(mktemp -d)
 trap 'stop_timestamp_servers; rm -rf "$work"' EXIT
 here=$(dirname "$0")
-source "$here/../release_support.sh"
+source "$here/release_support.sh"
 source "$here/test_pki.sh"
-sign_script=$source_dir/cmake/sign_executable.sh
+sign_script=$source_dir/release/signing/sign_release.sh
 unset "${!QUARVANE_SIGN_@}"
+
+needs osslsigncode openssl softhsm2-util pkcs11-tool
+python3 -c 'import cryptography' 2>/dev/null || skip "Python's cryptography is not installed"
+if [ -z "$built_exe" ]; then
+  mkdir "$work/input"
+  built_exe=$work/input/Quarvane.exe
+  python3 "$here/tiny_pe.py" "$built_exe"
+fi
 
 PKI=$work/pki
 mkdir "$PKI"
@@ -34,13 +50,13 @@ make_test_pki
 pin=qv-pin-5719
 after_the_end=$(($(date -u +%s) + 10 * 86400))
 
-# Runs the signing script on a copy of the built file, with the environment
-# given; its output is in work/sign.log.
+# Runs the signing step on the built file, with the environment given, into
+# work/shipped; its output is in work/sign.log.
 sign_with() {
-  cp "$built_exe" "$work/Quarvane.exe"
-  "${sign_runner[@]}" env "$@" bash "$sign_script" "$work/Quarvane.exe" "$work/published.txt" \
-    >"$work/sign.log" 2>&1
+  "${sign_runner[@]}" env "$@" bash "$sign_script" sign "$work/shipped" "$work/published.txt" \
+    "$built_exe" >"$work/sign.log" 2>&1
 }
+signed=$work/shipped/$(basename "$built_exe")
 sign_runner=()
 
 # Whether the log of the last signing, on one line, holds TEXT.
@@ -53,22 +69,19 @@ verifies() {
 
 on_token() {
   local silent url exe
+  needs strace
   make_test_token "$pin"
   # Outlives the test's time limit, so that a wait for its answer fails the test.
   silent=$(start_timestamp_server 600 --silent)
   url=$(start_timestamp_server 600)
   cat "$PKI/intermediate.pem" "$PKI/signer.pem" >"$PKI/chain.pem"
   mkdir "$work/tmp"
-  # The settings hold for this one build alone, in its subshell.
-  # shellcheck disable=SC2030
-  exe=$(
-    export QUARVANE_SIGN_CERT=$PKI/chain.pem QUARVANE_SIGN_KEY="pkcs11:token=quarvane;object=signer"
-    QUARVANE_SIGN_TIMESTAMP_URL="$(closed_url) $silent $url"
-    export QUARVANE_SIGN_PKCS11_MODULE=$TOKEN_MODULE QUARVANE_SIGN_PIN=$pin TMPDIR=$work/tmp
-    export QUARVANE_SIGN_TIMESTAMP_URL
-    build_copy "$work/signed" strace -f -qq -v --seccomp-bpf -e trace=execve,clone,clone3,fork,vfork \
-      -s 4096 -o "$work/exec.log"
-  )
+  # The settings hold for this build and its package alone.
+  local settings=(QUARVANE_SIGN_CERT="$PKI/chain.pem" QUARVANE_SIGN_KEY="pkcs11:token=quarvane;object=signer"
+    QUARVANE_SIGN_TIMESTAMP_URL="$(closed_url) $silent $url" QUARVANE_SIGN_PKCS11_MODULE="$TOKEN_MODULE"
+    QUARVANE_SIGN_PIN="$pin" TMPDIR="$work/tmp")
+  exe=$(build_copy "$work/signed" env "${settings[@]}" strace -f -qq -v --seccomp-bpf \
+    -e trace=execve,clone,clone3,fork,vfork -s 4096 -o "$work/exec.log")
   grep -q "Quarvane.exe is timestamped by $url" "$work/build.log" || fail "not timestamped: $(cat "$work/build.log")"
   grep -q '"osslsigncode", "sign"' "$work/exec.log" || fail "the trace of commands saw no signing"
   local holders
@@ -89,7 +102,7 @@ on_token() {
   cmp -s "$work/signed.rsrc" "$work/unsigned.rsrc" || fail "signing changed the version record or manifest"
   osslsigncode remove-signature -in "$exe" -out "$work/stripped.exe" >/dev/null
   cmp -s "$work/stripped.exe" "$built_exe" || fail "without its signature the file is not the unsigned build"
-  package_signed_build "$work/signed"
+  package_signed_build "$work/signed" "${settings[@]}"
 
   sign_with QUARVANE_SIGN_CERT="$PKI/chain.pem" QUARVANE_SIGN_KEY="pkcs11:token=quarvane;object=signer" \
     QUARVANE_SIGN_PKCS11_MODULE="$TOKEN_MODULE" QUARVANE_SIGN_PIN="$pin" ||
@@ -97,8 +110,8 @@ on_token() {
   sign_log_has "has no timestamp: its signature stops verifying when the certificate ends, on $(
     openssl x509 -in "$PKI/signer.pem" -noout -enddate -dateopt iso_8601 | sed 's/.*=//')" ||
     fail "an unstamped build does not say when its signature ends: $(cat "$work/sign.log")"
-  verifies "$work/Quarvane.exe" || fail "the unstamped file does not verify now"
-  ! verifies "$work/Quarvane.exe" -time "$after_the_end" ||
+  verifies "$signed" || fail "the unstamped file does not verify now"
+  ! verifies "$signed" -time "$after_the_end" ||
     fail "the unstamped file verifies after its certificate's end"
   echo "signed on the token, timestamped by the third server; verifies after the certificate's end"
 }
@@ -108,7 +121,7 @@ on_token() {
 programs_holding() {
   awk -v text="$1" '
     / (clone3?|v?fork)\(|<\.\.\. (clone3?|v?fork) resumed>/ && / = [0-9]+$/ { parent[$NF] = $1 }
-    / execve\("[^"]*", \["bash", "[^"]*sign_executable\.sh"/ && !signer { signer = $1; next }
+    / execve\("[^"]*", \["bash", "[^"]*sign_release\.sh", "sign"/ && !signer { signer = $1; next }
     / execve\(/ && signer && index($0, text) { held[$1] = $2 }
     END {
       for (pid in held) {
@@ -119,10 +132,11 @@ programs_holding() {
 }
 
 # A signed build's package holds the scripts signed and stamped like the
-# executable; where osslsigncode cannot sign scripts, it is refused.
+# executable; where osslsigncode cannot sign scripts, it is refused. cpack
+# runs with the build's settings, as RELEASING.md says.
 package_signed_build() {
   local unpacked=$work/unpacked script
-  if ! (cd "$1" && cpack --preset windows-i686 >"$work/cpack.log" 2>&1); then
+  if ! (cd "$1" && env "${@:2}" cpack --preset windows-i686 >"$work/cpack.log" 2>&1); then
     ! scripts_signable || fail "packaging the signed build failed: $(cat "$work/cpack.log")"
     { grep -q "Quarvane.exe is signed but Find-QuarvaneStray.ps1 is not" "$work/cpack.log" &&
       grep -q "Install osslsigncode 2.9 or later" "$work/cpack.log"; } ||
@@ -147,21 +161,17 @@ scripts_signable() {
   [ "$(printf '%s\n' "$version" 2.9 | sort -V | head -1)" = 2.9 ]
 }
 
-# A signed build killed while it waits on a timestamp server, then packaged
-# as it is, is refused, and its program is not taken as built; built again
-# and packaged, it packs the file signed and stamped.
+# A signed build killed while it waits on a timestamp server leaves no file
+# to ship, which packaging as it is refuses; built again and packaged, it
+# packs the file signed and stamped.
 interrupted() {
   local silent url folder=$work/interrupted build waited=0
   silent=$(start_timestamp_server 600 --silent)
   url=$(start_timestamp_server 600)
   cat "$PKI/intermediate.pem" "$PKI/signer.pem" >"$PKI/chain.pem"
-  # Its own settings, apart from those another case set in a subshell.
-  # shellcheck disable=SC2031
   export QUARVANE_SIGN_CERT=$PKI/chain.pem QUARVANE_SIGN_KEY=$PKI/signer.key
   build_copy "$folder" >/dev/null
-  # A change to the program, so that it is linked and signed again.
-  touch "$folder/src/platform/main-win32.cc"
-  QUARVANE_SIGN_TIMESTAMP_URL=$silent setsid cmake --build "$folder/build/windows-i686" --target quarvane \
+  QUARVANE_SIGN_TIMESTAMP_URL=$silent setsid cmake --build "$folder/build/windows-i686" \
     >"$work/killed.log" 2>&1 &
   build=$!
   until pgrep -f "osslsigncode add -ts $silent" >/dev/null; do
@@ -174,14 +184,14 @@ interrupted() {
   if cmake --install "$folder/build/windows-i686" --prefix "$work/packed" >"$work/install.log" 2>&1; then
     fail "the files of a build killed while signing were packaged"
   fi
-  grep -q "The signing of Quarvane.exe did not complete" "$work/install.log" ||
+  grep -q "Quarvane.exe has not been built and signed" "$work/install.log" ||
     fail "packaging the killed build does not say why it stops: $(cat "$work/install.log")"
-  [ "$folder/build/windows-i686/bin/Quarvane.exe" -ot "$folder/build/windows-i686/src/quarvane.rc" ] ||
-    fail "the killed build's Quarvane.exe is taken as built"
 
-  QUARVANE_SIGN_TIMESTAMP_URL=$url cmake --build "$folder/build/windows-i686" --target quarvane \
-    >"$work/build.log" 2>&1 || fail "building again failed: $(cat "$work/build.log")"
-  local exe=$folder/build/windows-i686/bin/Quarvane.exe
+  # cpack builds first, with the same settings.
+  export QUARVANE_SIGN_TIMESTAMP_URL=$url
+  cmake --build "$folder/build/windows-i686" >"$work/build.log" 2>&1 ||
+    fail "building again failed: $(cat "$work/build.log")"
+  local exe=$folder/build/windows-i686/release/shipped/Quarvane.exe
   # Where osslsigncode cannot sign the scripts, packaging is refused for them.
   if scripts_signable; then
     (cd "$folder" && cpack --preset windows-i686 >"$work/cpack.log" 2>&1) ||
@@ -192,7 +202,40 @@ interrupted() {
   fi
   verifies "$exe" -time "$after_the_end" ||
     fail "the build made again is not signed and stamped: $(cat "$work/verify.log")"
-  echo "killed while signing: refused to packaging; built again: packaged signed and stamped"
+  echo "killed while signing: nothing to package; built again: packaged signed and stamped"
+}
+
+# A build without the settings after a signed one, with nothing else
+# changed, ships the unsigned program and no thumbprint beside its package;
+# the settings given again, it is signed again.
+unsigned_after_signed() {
+  local folder=$work/again exe thumbprint
+  cat "$PKI/intermediate.pem" "$PKI/signer.pem" >"$PKI/chain.pem"
+  exe=$(QUARVANE_SIGN_CERT=$PKI/chain.pem QUARVANE_SIGN_KEY=$PKI/signer.key build_copy "$folder")
+  thumbprint=$(echo "$folder"/build/windows-i686/Quarvane-*-win32.thumbprint.txt)
+  [ -f "$thumbprint" ] || fail "the signed build published no thumbprint"
+  verifies "$exe" || fail "the first build is not signed: $(cat "$work/verify.log")"
+  cmake --build "$folder/build/windows-i686" >"$work/build.log" 2>&1 ||
+    fail "the unsigned build failed: $(cat "$work/build.log")"
+  [ ! -e "$thumbprint" ] || fail "the thumbprint of the signed build outlived an unsigned build"
+  cmp -s "$exe" "$folder/build/windows-i686/bin/Quarvane.exe" ||
+    fail "the unsigned build ships the earlier signed file"
+  QUARVANE_SIGN_CERT=$PKI/chain.pem QUARVANE_SIGN_KEY=$PKI/signer.key \
+    cmake --build "$folder/build/windows-i686" >"$work/build.log" 2>&1 ||
+    fail "signing again failed: $(cat "$work/build.log")"
+  { [ -f "$thumbprint" ] && verifies "$exe"; } || fail "the settings given again did not sign again"
+  echo "signed, unsigned, signed again: each build ships what its settings say, thumbprint with it"
+}
+
+# A token that cannot sign for another reason than the PIN (here, its key
+# pair lacks the private object) stops the step with osslsigncode's reason.
+token_failure() {
+  make_public_only_token "$pin"
+  cat "$PKI/intermediate.pem" "$PKI/signer.pem" >"$PKI/chain.pem"
+  expect_refusal "Cannot sign Quarvane.exe: osslsigncode failed:" QUARVANE_SIGN_CERT="$PKI/chain.pem" \
+    QUARVANE_SIGN_PKCS11_MODULE="$TOKEN_MODULE" QUARVANE_SIGN_PIN="$pin" QUARVANE_SIGN_KEY="pkcs11:token=public;id=%01"
+  ! grep -F "$pin" "$work/sign.log" || fail "the PIN was printed"
+  echo "a token without the private key: osslsigncode's reason shown"
 }
 
 # A PIV-shaped token signs by id=, or by its private key's label, and a URI
@@ -208,7 +251,7 @@ piv_token() {
       fail "$uri does not sign: $(cat "$work/sign.log")"
     [ "$(head -1 "$work/published.txt")" = "$(thumbprint_of "$PKI/signer.pem")" ] ||
       fail "$uri: the published thumbprint is not the signer's"
-    verifies "$work/Quarvane.exe" || fail "$uri: the signature does not verify: $(cat "$work/verify.log")"
+    verifies "$signed" || fail "$uri: the signature does not verify: $(cat "$work/verify.log")"
   done
   for uri in "pkcs11:token=piv;object=Private%20key%20for%20Digital%20Signatur" "pkcs11:token=piv;id=%02"; do
     if sign_without_terminal "${token[@]}" QUARVANE_SIGN_KEY="$uri"; then fail "signed with $uri"; fi
@@ -234,7 +277,7 @@ chain_any_order() {
     [ "$(head -1 "$work/published.txt")" = "$(thumbprint_of "$PKI/signer.pem")" ] ||
       fail "chain $order: the published thumbprint is not the signer's"
     # The intermediate comes from the signature itself.
-    osslsigncode verify -CAfile "$PKI/root.pem" -in "$work/Quarvane.exe" >"$work/verify.log" 2>&1 ||
+    osslsigncode verify -CAfile "$PKI/root.pem" -in "$signed" >"$work/verify.log" 2>&1 ||
       fail "chain $order: the signature does not verify: $(cat "$work/verify.log")"
     grep -qE 'Message digest algorithm *: *SHA256' "$work/verify.log" || fail "not SHA-256 digests"
   done
@@ -244,18 +287,20 @@ chain_any_order() {
 Issuer: CN=Quarvane Test Intermediate
 Valid from: $(head -1 <<<"$dates")
 Valid to: $(tail -1 <<<"$dates")" ] || fail "the published signer is: $(cat "$work/published.txt")"
-  # A renewal on the same key, the expired certificate first: the valid one
-  # signs, and the expired one is not in the signature.
-  cat "$PKI/intermediate.pem" "$PKI/expired.pem" "$PKI/signer.pem" >"$PKI/chain.pem"
+  # Three certificates of the same key, the expired one and a renewal not
+  # yet valid before the one valid now: that one signs, alone of the three
+  # in the signature.
+  cat "$PKI/intermediate.pem" "$PKI/expired.pem" "$PKI/not_yet_valid.pem" "$PKI/signer.pem" \
+    >"$PKI/chain.pem"
   sign_with QUARVANE_SIGN_CERT="$PKI/chain.pem" QUARVANE_SIGN_KEY="$PKI/signer.key" ||
-    fail "signing with a renewal after its expired certificate failed: $(cat "$work/sign.log")"
+    fail "signing beside an expired and a future certificate of the key failed: $(cat "$work/sign.log")"
   [ "$(head -1 "$work/published.txt")" = "$(thumbprint_of "$PKI/signer.pem")" ] ||
-    fail "the renewal's thumbprint is not the one published"
-  osslsigncode extract-signature -pem -in "$work/Quarvane.exe" -out "$work/signature.pem" >/dev/null
+    fail "the thumbprint published is not that of the certificate valid now"
+  osslsigncode extract-signature -pem -in "$signed" -out "$work/signature.pem" >/dev/null
   openssl pkcs7 -in "$work/signature.pem" -print_certs -noout >"$work/signature-certs.txt"
   { grep -q 'CN *= *Quarvane test signer' "$work/signature-certs.txt" &&
-    ! grep -q 'expired signer' "$work/signature-certs.txt"; } ||
-    fail "the signature does not carry the renewal alone: $(cat "$work/signature-certs.txt")"
+    ! grep -qE 'expired signer|future signer' "$work/signature-certs.txt"; } ||
+    fail "the signature does not carry the valid certificate alone: $(cat "$work/signature-certs.txt")"
   cat "$PKI/intermediate.pem" "$PKI/accented.pem" >"$PKI/chain.pem"
   sign_with QUARVANE_SIGN_CERT="$PKI/chain.pem" QUARVANE_SIGN_KEY="$PKI/signer.key" ||
     fail "signing with a non-ASCII subject failed: $(cat "$work/sign.log")"
@@ -264,13 +309,24 @@ Valid to: $(tail -1 <<<"$dates")" ] || fail "the published signer is: $(cat "$wo
   echo "the signer's thumbprint, Subject, Issuer and dates published for either order, in UTF-8"
 }
 
+# A refused signing leaves nothing to ship, not even what an earlier one
+# shipped, no thumbprint, and the linked file as it was.
 expect_refusal() {
-  local expected=$1
+  local expected=$1 linked
   shift
+  mkdir -p "$work/shipped" && echo earlier >"$signed" && echo earlier >"$work/published.txt"
+  linked=$(sha256sum <"$built_exe")
   if sign_with "$@"; then fail "signed with: $*"; fi
   sign_log_has "$expected" || fail "no clear message for $*: $(cat "$work/sign.log")"
-  [ ! -e "$work/Quarvane.exe" ] || fail "the unsigned file was left behind as if built"
-  [ ! -e "$work/published.txt" ] || fail "a thumbprint was published"
+  [ ! -e "$work/shipped" ] || fail "files to ship were left behind: $(ls "$work/shipped")"
+  [ ! -e "$work/published.txt" ] || fail "a thumbprint was left published"
+  [ "$(sha256sum <"$built_exe")" = "$linked" ] || fail "the linked file was changed"
+}
+
+# CERT and its issuer, in one file, so that each refusal is its own.
+with_issuer() {
+  cat "$PKI/intermediate.pem" "$PKI/$1.pem" >"$PKI/$1-chain.pem"
+  echo "$PKI/$1-chain.pem"
 }
 
 refusals() {
@@ -289,16 +345,16 @@ refusals() {
   expect_refusal "no certificate in $PKI/root.pem is that of the key $key" \
     QUARVANE_SIGN_CERT="$PKI/root.pem" QUARVANE_SIGN_KEY="$key"
   expect_refusal "(CN=Quarvane expired signer) expired on 2020-06-30 00:00:00Z" \
-    QUARVANE_SIGN_CERT="$PKI/expired.pem" QUARVANE_SIGN_KEY="$key"
+    QUARVANE_SIGN_CERT="$(with_issuer expired)" QUARVANE_SIGN_KEY="$key"
   expect_refusal "(CN=Quarvane future signer) is not valid before $(openssl x509 -in "$PKI/not_yet_valid.pem" \
     -noout -startdate -dateopt iso_8601 | sed 's/.*=//')" \
-    QUARVANE_SIGN_CERT="$PKI/not_yet_valid.pem" QUARVANE_SIGN_KEY="$key"
+    QUARVANE_SIGN_CERT="$(with_issuer not_yet_valid)" QUARVANE_SIGN_KEY="$key"
   expect_refusal "(CN=Quarvane web server) is not meant for code signing: its extended key usage is TLS Web Server Authentication" \
-    QUARVANE_SIGN_CERT="$PKI/tls_server.pem" QUARVANE_SIGN_KEY="$key"
+    QUARVANE_SIGN_CERT="$(with_issuer tls_server)" QUARVANE_SIGN_KEY="$key"
   expect_refusal "(CN=Quarvane lifetime signer) has the Lifetime Signing usage (1.3.6.1.4.1.311.10.3.13)" \
-    QUARVANE_SIGN_CERT="$PKI/lifetime.pem" QUARVANE_SIGN_KEY="$key"
+    QUARVANE_SIGN_CERT="$(with_issuer lifetime)" QUARVANE_SIGN_KEY="$key"
   expect_refusal "(CN=Quarvane non-repudiation) is not meant for code signing: its key usage is Non Repudiation" \
-    QUARVANE_SIGN_CERT="$PKI/no_digital_signature.pem" QUARVANE_SIGN_KEY="$key"
+    QUARVANE_SIGN_CERT="$(with_issuer no_digital_signature)" QUARVANE_SIGN_KEY="$key"
   expect_refusal "the timestamp could not be had from QUARVANE_SIGN_TIMESTAMP_URL" \
     QUARVANE_SIGN_CERT="$cert" QUARVANE_SIGN_KEY="$key" \
     QUARVANE_SIGN_TIMESTAMP_URL="$(closed_url) $(closed_url)"
@@ -319,7 +375,7 @@ refusals() {
   sign_with || fail "unsigned build refused: $(cat "$work/sign.log")"
   grep -q 'Quarvane.exe is not signed: set QUARVANE_SIGN_CERT and QUARVANE_SIGN_KEY' "$work/sign.log" ||
     fail "an unsigned build does not say so"
-  cmp -s "$work/Quarvane.exe" "$built_exe" || fail "an unsigned build changed the file"
+  cmp -s "$signed" "$built_exe" || fail "an unsigned build changed the file"
   echo "half-given, unreadable, mismatched, expired, future, TLS, Lifetime Signing and" \
     "non-Digital-Signature certificates, a wrong PIN," \
     "a PIN in the URI and unreachable timestamp servers refused; unsigned build said so"
