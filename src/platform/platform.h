@@ -1,8 +1,8 @@
 // The few operating-system services the repair needs, behind one interface.
 //
 // The rules (src/repair, src/fs) reach the system only through `Platform`. The
-// build picks one implementation: platform-win32.cc calls the Windows API and
-// the C runtime directly; platform-posix.cc is a small stand-in that behaves
+// build picks one implementation: win32/platform-win32.cc calls the Windows API and
+// the C runtime directly; posix/platform-posix.cc is a small stand-in that behaves
 // the same way on Linux so that every rule runs and is tested natively. Tests
 // may substitute their own `Platform`.
 #ifndef QUARVANE_PLATFORM_PLATFORM_H_

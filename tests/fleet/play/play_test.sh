@@ -12,7 +12,7 @@ if ! command -v ansible-playbook >/dev/null; then
   echo "skipped: ansible-playbook is not installed (scripts/setup-debian.sh installs it)"
   exit 77
 fi
-source "$source_dir/tests/powershell/find_pwsh.sh"
+source "$source_dir/tests/fleet/powershell/find_pwsh.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/bin" "$work/release" "$work/not-a-program"
@@ -24,8 +24,8 @@ for release in release not-a-program; do
   cp "${scripts[@]}" "$work/$release/"
   (cd "$work/$release" && sha256sum Quarvane.exe ./*.ps1 | sed 's|  \./|  |' >SHA256SUMS)
 done
-export PATH="$work/bin:$PATH" ANSIBLE_COLLECTIONS_PATH="$source_dir/tests/deploy/collections"
-export QUARVANE_TEST_PWSH=$pwsh QUARVANE_TEST_WINDOWS_HOST=$source_dir/tests/deploy/windows_host.ps1
+export PATH="$work/bin:$PATH" ANSIBLE_COLLECTIONS_PATH="$source_dir/tests/fleet/play/collections"
+export QUARVANE_TEST_PWSH=$pwsh QUARVANE_TEST_WINDOWS_HOST=$source_dir/tests/fleet/play/windows_host.ps1
 export ANSIBLE_NOCOLOR=1 ANSIBLE_LOCALHOST_WARNING=0
 stray='{11111111-2222-3333-4444-555555555555}'
 cd "$source_dir"

@@ -4,7 +4,7 @@
 # QUARVANE_PROGRAM names the program, QUARVANE_NET_STAND_IN the stand-in net,
 # QUARVANE_PWSH the PowerShell that runs these tests.
 BeforeAll {
-    $script:RunScript = Resolve-Path "$PSScriptRoot/../../deploy/Invoke-Quarvane.ps1"
+    $script:RunScript = Resolve-Path "$PSScriptRoot/../../../deploy/Invoke-Quarvane.ps1"
     $script:Stray = '{1A2B3C4D-0000-4000-8000-00000000000A}'
     $script:Reserved = '{F750E6C3-38EE-11D1-85E5-00C04FC295EE}'
     . "$PSScriptRoot/ServiceControl.StandIn.ps1"

@@ -1,7 +1,7 @@
 # The shipped scripts and every PowerShell block of the administrator's guide
 # parse, and use nothing that Windows PowerShell 5.1 lacks.
 BeforeDiscovery {
-    $root = Resolve-Path "$PSScriptRoot/../.."
+    $root = Resolve-Path "$PSScriptRoot/../../.."
     $guide = Get-Content -Raw "$root/docs/administrators-guide.txt"
     # The lines indented under a label such as "In PowerShell:" or
     # "In Command Prompt or PowerShell (...):".

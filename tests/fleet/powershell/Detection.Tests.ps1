@@ -6,7 +6,7 @@
 $Stray = '{1A2B3C4D-0000-4000-8000-00000000000A}'
 
 BeforeAll {
-    $script:Deploy = Resolve-Path "$PSScriptRoot/../../deploy"
+    $script:Deploy = Resolve-Path "$PSScriptRoot/../../../deploy"
     $script:Stray = '{1A2B3C4D-0000-4000-8000-00000000000A}'
 
     # Runs a script with the tools' own switches, not as root where asked (a

@@ -1,7 +1,7 @@
 # The stand-in Windows host's side of PowerShell, for the play's test: runs the
 # script given where %windir% is the host's C:\Windows, with the host's
 # services in $QUARVANE_TEST_DRIVE_C/services.txt, through the tests' stand-in
-# service control (tests/powershell/ServiceControl.StandIn.ps1), the one part
+# service control (tests/fleet/powershell/ServiceControl.StandIn.ps1), the one part
 # that Linux lacks.
 param([string]$Script)
 $drive = $env:QUARVANE_TEST_DRIVE_C
