@@ -287,20 +287,22 @@ chain_any_order() {
 Issuer: CN=Quarvane Test Intermediate
 Valid from: $(head -1 <<<"$dates")
 Valid to: $(tail -1 <<<"$dates")" ] || fail "the published signer is: $(cat "$work/published.txt")"
-  # Three certificates of the same key, the expired one and a renewal not
-  # yet valid before the one valid now: that one signs, alone of the three
-  # in the signature.
-  cat "$PKI/intermediate.pem" "$PKI/expired.pem" "$PKI/not_yet_valid.pem" "$PKI/signer.pem" \
-    >"$PKI/chain.pem"
-  sign_with QUARVANE_SIGN_CERT="$PKI/chain.pem" QUARVANE_SIGN_KEY="$PKI/signer.key" ||
-    fail "signing beside an expired and a future certificate of the key failed: $(cat "$work/sign.log")"
-  [ "$(head -1 "$work/published.txt")" = "$(thumbprint_of "$PKI/signer.pem")" ] ||
-    fail "the thumbprint published is not that of the certificate valid now"
-  osslsigncode extract-signature -pem -in "$signed" -out "$work/signature.pem" >/dev/null
-  openssl pkcs7 -in "$work/signature.pem" -print_certs -noout >"$work/signature-certs.txt"
-  { grep -q 'CN *= *Quarvane test signer' "$work/signature-certs.txt" &&
-    ! grep -qE 'expired signer|future signer' "$work/signature-certs.txt"; } ||
-    fail "the signature does not carry the valid certificate alone: $(cat "$work/signature-certs.txt")"
+  # Three certificates of the same key, the expired one, a renewal not yet
+  # valid and the one valid now, in either order: the valid one signs, alone
+  # of the three in the signature.
+  for order in "expired not_yet_valid signer" "signer not_yet_valid expired"; do
+    for name in intermediate $order; do cat "$PKI/$name.pem"; done >"$PKI/chain.pem"
+    sign_with QUARVANE_SIGN_CERT="$PKI/chain.pem" QUARVANE_SIGN_KEY="$PKI/signer.key" ||
+      fail "signing with $order failed: $(cat "$work/sign.log")"
+    [ "$(head -1 "$work/published.txt")" = "$(thumbprint_of "$PKI/signer.pem")" ] ||
+      fail "$order: the thumbprint published is not that of the certificate valid now"
+    rm -f "$work/signature.pem"
+    osslsigncode extract-signature -pem -in "$signed" -out "$work/signature.pem" >/dev/null
+    openssl pkcs7 -in "$work/signature.pem" -print_certs -noout >"$work/signature-certs.txt"
+    { grep -q 'CN *= *Quarvane test signer' "$work/signature-certs.txt" &&
+      ! grep -qE 'expired signer|future signer' "$work/signature-certs.txt"; } ||
+      fail "$order: the signature does not carry the valid certificate alone: $(cat "$work/signature-certs.txt")"
+  done
   cat "$PKI/intermediate.pem" "$PKI/accented.pem" >"$PKI/chain.pem"
   sign_with QUARVANE_SIGN_CERT="$PKI/chain.pem" QUARVANE_SIGN_KEY="$PKI/signer.key" ||
     fail "signing with a non-ASCII subject failed: $(cat "$work/sign.log")"
@@ -321,6 +323,14 @@ expect_refusal() {
   [ ! -e "$work/shipped" ] || fail "files to ship were left behind: $(ls "$work/shipped")"
   [ ! -e "$work/published.txt" ] || fail "a thumbprint was left published"
   [ "$(sha256sum <"$built_exe")" = "$linked" ] || fail "the linked file was changed"
+}
+
+expect_read_back_refused() {
+  local said
+  if said=$(python3 "$source_dir/release/signing/certificates.py" check-signed "$2" "$work/other.der" "$3" 2>&1); then
+    fail "the read-back took a signature it must refuse: $1"
+  fi
+  [[ $said == *"$1"* ]] || fail "the read-back does not say: $1 (it says: $said)"
 }
 
 # CERT and its issuer, in one file, so that each refusal is its own.
@@ -371,6 +381,16 @@ refusals() {
     "pkcs11:token=quarvane;object=signer?pin-source=$work/pin.txt"; do
     expect_refusal "QUARVANE_SIGN_KEY holds a PIN" "${token[@]}" QUARVANE_SIGN_PIN="$pin" QUARVANE_SIGN_KEY="$uri"
   done
+
+  # The read-back of a signed file: one signed by another certificate than the
+  # one chosen, or without the timestamp a server gave, is refused.
+  osslsigncode sign -key "$key" -certs "$(with_issuer accented)" -h sha256 -in "$built_exe" \
+    -out "$work/other.exe" >/dev/null
+  osslsigncode extract-signature -in "$work/other.exe" -out "$work/other.der" >/dev/null
+  expect_read_back_refused "the signature names another signer than the certificate chosen" \
+    "$PKI/signer.pem" ""
+  expect_read_back_refused "the signed file carries no timestamp, though http://ts.example answered" \
+    "$PKI/accented.pem" http://ts.example
 
   sign_with || fail "unsigned build refused: $(cat "$work/sign.log")"
   grep -q 'Quarvane.exe is not signed: set QUARVANE_SIGN_CERT and QUARVANE_SIGN_KEY' "$work/sign.log" ||
