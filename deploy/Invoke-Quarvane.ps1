@@ -86,8 +86,8 @@ $ExitNothingChanged = 2
 # ConstrainedLanguage mode, which refuses the .NET calls it makes.
 $languageMode = $ExecutionContext.SessionState.LanguageMode
 if ($languageMode -ne 'FullLanguage') {
-    "Invoke-Quarvane.ps1 runs in $languageMode mode, in which it cannot work: allow it by an" +
-    " AppLocker or WDAC rule. Nothing was changed."
+    Write-Host ("Invoke-Quarvane.ps1 runs in $languageMode mode, in which it cannot work: allow it by an" +
+        " AppLocker or WDAC rule. Nothing was changed.")
     exit $ExitNothingChanged
 }
 
@@ -178,7 +178,9 @@ $script:Log = $null
 $script:Changed = $false
 
 # Shows lines, so that the tool that ran the script reports them too, and
-# appends them to this run's log where there is one.
+# appends them to this run's log where there is one. Every line the script
+# shows goes through Write-Host, its one channel (stdout, for a tool that
+# runs powershell.exe -File).
 function Write-RunLog([string[]]$Line) {
     foreach ($text in $Line) {
         Write-Host $text
@@ -204,13 +206,9 @@ function Get-ErrorText($ErrorRecord) { $ErrorRecord.Exception.GetBaseException()
 # is in the Administrators role, which a UAC-filtered token (a prompt not
 # run as administrator, a local administrator's WinRM session) is not.
 function Test-Elevated {
-    if ($PSVersionTable.PSEdition -eq 'Desktop' -or $IsWindows) {
-        $identity = [Security.Principal.WindowsIdentity]::GetCurrent()
-        return (New-Object Security.Principal.WindowsPrincipal($identity)).IsInRole(
-            [Security.Principal.WindowsBuiltInRole]::Administrator)
-    }
-    # Where PowerShell runs on Linux, for the tests: root.
-    [Environment]::IsPrivilegedProcess
+    $identity = [Security.Principal.WindowsIdentity]::GetCurrent()
+    (New-Object Security.Principal.WindowsPrincipal($identity)).IsInRole(
+        [Security.Principal.WindowsBuiltInRole]::Administrator)
 }
 
 # A log of its own: the name holds the time and a random part, and is made
@@ -342,18 +340,9 @@ function Get-RefusalAdvice([string]$Refusal, $RunningDrivers) {
 function Start-QuarvaneProgram([string]$Output, [string]$CodePageFile) {
     $start = New-Object System.Diagnostics.ProcessStartInfo
     $start.UseShellExecute = $false
-    if ($PSVersionTable.PSEdition -eq 'Desktop' -or $IsWindows) {
-        $start.FileName = Join-Path $env:windir 'System32\cmd.exe'
-        $chcp = Join-Path $env:windir 'System32\chcp.com'
-        $start.Arguments = "/d /c `"`"$chcp`" >`"$CodePageFile`" & `"$QuarvanePath`" <NUL >`"$Output`" 2>&1`""
-    } else {
-        # Where PowerShell runs on Linux, for the tests: the same through sh,
-        # with no console, whose code page stands as the OEM one.
-        $start.FileName = '/bin/sh'
-        foreach ($argument in '-c', 'exec "$0" </dev/null >"$1" 2>&1', $QuarvanePath, $Output) {
-            $start.ArgumentList.Add($argument)
-        }
-    }
+    $start.FileName = Join-Path $env:windir 'System32\cmd.exe'
+    $chcp = Join-Path $env:windir 'System32\chcp.com'
+    $start.Arguments = "/d /c `"`"$chcp`" >`"$CodePageFile`" & `"$QuarvanePath`" <NUL >`"$Output`" 2>&1`""
     $process = [System.Diagnostics.Process]::Start($start)
     $process.WaitForExit()
     $process.ExitCode

@@ -5,6 +5,8 @@
 # QUARVANE_PWSH the PowerShell that runs these tests.
 BeforeAll {
     $script:RunScript = Resolve-Path "$PSScriptRoot/../../../deploy/Invoke-Quarvane.ps1"
+    # Runs it as Windows would, with what Linux lacks in its place.
+    $script:RunHost = Resolve-Path "$PSScriptRoot/LinuxHost.ps1"
     $script:Stray = '{1A2B3C4D-0000-4000-8000-00000000000A}'
     $script:Reserved = '{F750E6C3-38EE-11D1-85E5-00C04FC295EE}'
     . "$PSScriptRoot/ServiceControl.StandIn.ps1"
@@ -34,7 +36,7 @@ BeforeAll {
     function Get-ServiceLine { @(Get-Content $env:QUARVANE_TEST_SERVICES) }
 
     function Invoke-Run([string]$Program = $env:QUARVANE_PROGRAM, [int]$KeepLogs = 30, [string]$LogFolder = $Logs) {
-        & $RunScript -QuarvanePath $Program -LogFolder $LogFolder -Catroot $Catroot -KeepLogs $KeepLogs `
+        & $RunHost -QuarvanePath $Program -LogFolder $LogFolder -Catroot $Catroot -KeepLogs $KeepLogs `
             -ServiceTimeoutSeconds 1 6>$null | Out-Null
         $LASTEXITCODE
     }
@@ -57,7 +59,7 @@ Describe 'Invoke-Quarvane.ps1' {
             Add-Folder $Reserved
             Add-Folder "$Stray.old"
             Set-Service 'AppIDSvc Running'
-            $output = & $RunScript -QuarvanePath $env:QUARVANE_PROGRAM -LogFolder $Logs -Catroot $Catroot 6>&1
+            $output = & $RunHost -QuarvanePath $env:QUARVANE_PROGRAM -LogFolder $Logs -Catroot $Catroot 6>&1
             $LASTEXITCODE | Should -Be 0
             "$($output[-1])" | Should -BeExactly 'Outcome: nothing to do.'
             Get-Journal | Should -BeNullOrEmpty
@@ -192,7 +194,7 @@ Describe 'Invoke-Quarvane.ps1' {
         It 'exits 2 and runs nothing where it is not elevated' {
             $env:HOME = $TestDrive
             # Not root, in a user namespace that keeps the clone reachable.
-            $output = & unshare --user --map-user=1000 --map-group=1000 $env:QUARVANE_PWSH -NoProfile -NonInteractive -File $RunScript `
+            $output = & unshare --user --map-user=1000 --map-group=1000 $env:QUARVANE_PWSH -NoProfile -NonInteractive -File $RunHost `
                 -QuarvanePath $env:QUARVANE_PROGRAM -LogFolder $Logs -Catroot $Catroot
             $LASTEXITCODE | Should -Be 2
             "$output" | Should -Match 'is not elevated'
@@ -200,7 +202,7 @@ Describe 'Invoke-Quarvane.ps1' {
         }
 
         It 'exits 2 and runs nothing where application control leaves it in ConstrainedLanguage mode' {
-            $run = "`$ExecutionContext.SessionState.LanguageMode = 'ConstrainedLanguage'; & '$RunScript'" +
+            $run = "`$ExecutionContext.SessionState.LanguageMode = 'ConstrainedLanguage'; & '$RunHost'" +
                 " -QuarvanePath '$env:QUARVANE_PROGRAM' -LogFolder '$Logs' -Catroot '$Catroot'; exit `$LASTEXITCODE"
             $output = & $env:QUARVANE_PWSH -NoProfile -NonInteractive -Command $run
             $LASTEXITCODE | Should -Be 2
