@@ -5,7 +5,8 @@
 # the shell scripts, and MinGW-w64,
 # Wine and osslsigncode for the Windows builds and the release, with what the
 # signing tests sign with: a SoftHSM2 token reached through OpenSSL's PKCS#11
-# engine (and OpenSC's pkcs11-tool, which shapes its objects), a timestamp server in Python, strace to see the commands run (left
+# engine (and OpenSC's pkcs11-tool, which shapes its objects), a timestamp server in
+# Python, Python's cryptography to read certificates, strace to see the commands run (left
 # out when QUARVANE_SKIP_WINDOWS_TESTS=1). As root it installs them with apt-get;
 # otherwise it names them and stops.
 #

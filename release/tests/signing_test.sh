@@ -246,7 +246,9 @@ piv_token() {
   cat "$PKI/intermediate.pem" "$PKI/signer.pem" >"$PKI/chain.pem"
   local uri token=(QUARVANE_SIGN_CERT="$PKI/chain.pem" QUARVANE_SIGN_PKCS11_MODULE="$TOKEN_MODULE"
     QUARVANE_SIGN_PIN="$pin")
-  for uri in "pkcs11:token=piv;id=%01" "pkcs11:token=piv;object=Private%20key%20for%20Digital%20Signature"; do
+  # p11tool prints a URI with both the private key's label and the id.
+  for uri in "pkcs11:token=piv;id=%01" "pkcs11:token=piv;object=Private%20key%20for%20Digital%20Signature" \
+    "pkcs11:token=piv;object=Private%20key%20for%20Digital%20Signature;id=%01"; do
     sign_without_terminal "${token[@]}" QUARVANE_SIGN_KEY="$uri" ||
       fail "$uri does not sign: $(cat "$work/sign.log")"
     [ "$(head -1 "$work/published.txt")" = "$(thumbprint_of "$PKI/signer.pem")" ] ||

@@ -294,9 +294,12 @@ Describe 'Invoke-Quarvane.ps1' {
     }
 }
 
-# The program's first two lines, read when the cases are found.
-$Banner = 'Quarvane.exe will fix an installation error of Vantesquill.'
-$Related = 'Related issue : BUG-76393 and BUG-76439.'
+# The program's lines as the script knows them (the contract test holds them
+# to the program's own), read when the cases are found.
+BeforeDiscovery {
+    . "$PSScriptRoot/../../../deploy/Invoke-Quarvane.ps1" -QuarvanePath none -LogFolder none -Catroot none
+    $Related = 'Related issue : BUG-76393 and BUG-76439.'
+}
 
 Describe 'Get-RunVerdict, the rule for the program''s lines' {
     BeforeAll {
@@ -305,16 +308,16 @@ Describe 'Get-RunVerdict, the rule for the program''s lines' {
 
     It 'gives <Code> where <Case>' -ForEach @(
         @{ Case = 'the run fully succeeded'; Code = 0; Status = 0
-           Lines = @($Banner, $Related, 'The cryptsvc service was stopped successfully.', 'Quarvane successfully!') }
-        @{ Case = 'blank lines come first'; Code = 0; Status = 0; Lines = @('', $Banner, $Related, 'Quarvane successfully!') }
+           Lines = @($Banner, $Related, 'The cryptsvc service was stopped successfully.', $SucceededLine) }
+        @{ Case = 'blank lines come first'; Code = 0; Status = 0; Lines = @('', $Banner, $Related, $SucceededLine) }
         @{ Case = 'nothing was printed'; Code = 2; Status = 1; Lines = @() }
-        @{ Case = 'another program answered'; Code = 2; Status = 0; Lines = @('never ran', 'Quarvane successfully!') }
-        @{ Case = 'the stop failed'; Code = 2; Status = 0; Lines = @($Banner, $Related, 'Quarvane failed!') }
+        @{ Case = 'another program answered'; Code = 2; Status = 0; Lines = @('never ran', $SucceededLine) }
+        @{ Case = 'the stop failed'; Code = 2; Status = 0; Lines = @($Banner, $Related, $FailedLine) }
         @{ Case = 'a command failed'; Code = 1; Status = 0
-           Lines = @($Banner, $Related, 'Command: ren C:\x {A} {A}.old failed!', 'Quarvane successfully!') }
+           Lines = @($Banner, $Related, "${CommandFailedPrefix}ren C:\x {A} {A}.old failed!", $SucceededLine) }
         @{ Case = 'the program ended early'; Code = 1; Status = 0; Lines = @($Banner, $Related, 'The cryptsvc service was stopped successfully.') }
-        @{ Case = 'the status was not 0'; Code = 1; Status = 3; Lines = @($Banner, $Related, 'Quarvane successfully!') }
-        @{ Case = 'the last line differs in case only'; Code = 1; Status = 0; Lines = @($Banner, $Related, 'QUARVANE SUCCESSFULLY!') }
+        @{ Case = 'the status was not 0'; Code = 1; Status = 3; Lines = @($Banner, $Related, $SucceededLine) }
+        @{ Case = 'the last line differs in case only'; Code = 1; Status = 0; Lines = @($Banner, $Related, $SucceededLine.ToUpperInvariant()) }
     ) {
         (Get-RunVerdict @{ Lines = $Lines; Status = $Status }).Code | Should -Be $Code
     }
