@@ -2,12 +2,8 @@
 # The release: a reproducible package of Quarvane.exe, the fleet scripts, the
 # administrator's guide, the notices, the SBOM and SHA-256 sums. (Signing is
 # tested in signing_test.sh.)
-# Usage: release_test.sh CASE SOURCE_DIR BUILT_EXE
-#   reproducible  two builds and packages, in two folders at two times and in
-#                 two time zones, give the same Quarvane.exe and the same ZIP
-#   package       cpack makes Quarvane-<version>-win32.zip with the eight files,
-#                 the guide and notices in a form Notepad shows as it is, and
-#                 an SPDX SBOM of what ships and the toolchain parts linked in
+# Usage: release_test.sh CASE SOURCE_DIR BUILT_EXE; the cases are the
+# functions case_*, CMake registers each.
 set -euo pipefail
 case_name=$1
 source_dir=$2
@@ -16,7 +12,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 source "$(dirname "$0")/release_support.sh"
 
-reproducible() {
+# Two builds and packages, in two folders at two times and in two time
+# zones, give the same Quarvane.exe and the same ZIP.
+case_reproducible() {
   local first second one two
   unset "${!QUARVANE_SIGN_@}" SOURCE_DATE_EPOCH
   first=$(build_copy "$work/one")
@@ -57,7 +55,10 @@ expect_plain_windows_text() {
   return 0
 }
 
-package() {
+# cpack makes Quarvane-<version>-win32.zip with the eight files, the guide
+# and notices in a form Notepad shows as it is, and an SPDX SBOM of what
+# ships and the toolchain parts linked in.
+case_package() {
   local version zip found
   version=$(sed -n 's/^project(Quarvane VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
   (cd "$source_dir" && cpack --preset windows-i686 >"$work/cpack.log" 2>&1) ||
@@ -104,4 +105,4 @@ version_of_package_with() {
   dpkg-query -W -f='${Version}' "$(dpkg-query -S "$file" | cut -d: -f1)"
 }
 
-"$case_name"
+"case_$case_name"

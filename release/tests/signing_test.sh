@@ -1,29 +1,10 @@
 #!/usr/bin/env bash
 # Signing the release, with a throwaway PKI, a local RFC 3161 timestamp
 # authority and a SoftHSM2 token.
-# Usage: signing_test.sh CASE SOURCE_DIR [BUILT_EXE]
-# The signing step alone, on a tiny program where no BUILT_EXE is given:
-#   refusals          what stops the signing, and what it says; a refused
-#                     signing leaves no file to ship and no thumbprint
-#   chain_any_order   the chain goes into the signature, and the thumbprint
-#                     published is the signer's, whatever the chain file's
-#                     order; of a key's certificates, the one valid now signs
-#   piv_token         a token whose key pair's objects share only their id
-#   token_failure     a token that fails to sign for a reason other than the
-#                     PIN: the step says what osslsigncode said
-# A whole build of the release:
-#   on_token          a build signs with the token's key and a timestamp,
-#                     from the first server that answers (one refuses, one never
-#                     answers): the PIN is on no command line, in the
-#                     environment of nothing the signing step starts, in no
-#                     output or file; the file verifies after its certificate's end, unlike
-#                     one without a timestamp, and without its signature it is
-#                     the unsigned build; its package holds the scripts signed
-#                     and stamped too (with osslsigncode 2.5, it is refused)
-#   interrupted       a build killed while it waits on a timestamp server
-#                     leaves nothing to package, and built again it signs
-#   unsigned_after_signed  a build without the settings after a signed one
-#                     ships unsigned files and no thumbprint, and back again
+# Usage: signing_test.sh CASE SOURCE_DIR [BUILT_EXE]; the cases are the
+# functions case_*, CMake registers each. Those of the signing step alone sign
+# a tiny program where no BUILT_EXE is given; those marked "whole build" build
+# the release from a copy of the sources, and need the Windows build.
 set -euo pipefail
 case_name=$1
 source_dir=$2
@@ -67,7 +48,14 @@ verifies() {
     >"$work/verify.log" 2>&1 && grep -q 'Signature verification: ok' "$work/verify.log"
 }
 
-on_token() {
+# A build signs with the token's key and a timestamp, from the first server
+# that answers (one refuses, one never answers): the PIN is on no command
+# line, in the environment of nothing the signing step starts, in no output
+# or file; the file verifies after its certificate's end, unlike one without
+# a timestamp, and without its signature it is the unsigned build; its
+# package holds the scripts signed and stamped too (with osslsigncode 2.5, it
+# is refused).
+case_on_token() { # whole build
   local silent url exe
   needs strace
   make_test_token "$pin"
@@ -164,7 +152,7 @@ scripts_signable() {
 # A signed build killed while it waits on a timestamp server leaves no file
 # to ship, which packaging as it is refuses; built again and packaged, it
 # packs the file signed and stamped.
-interrupted() {
+case_interrupted() { # whole build
   local silent url folder=$work/interrupted build waited=0
   silent=$(start_timestamp_server 600 --silent)
   url=$(start_timestamp_server 600)
@@ -208,7 +196,7 @@ interrupted() {
 # A build without the settings after a signed one, with nothing else
 # changed, ships the unsigned program and no thumbprint beside its package;
 # the settings given again, it is signed again.
-unsigned_after_signed() {
+case_unsigned_after_signed() { # whole build
   local folder=$work/again exe thumbprint
   cat "$PKI/intermediate.pem" "$PKI/signer.pem" >"$PKI/chain.pem"
   exe=$(QUARVANE_SIGN_CERT=$PKI/chain.pem QUARVANE_SIGN_KEY=$PKI/signer.key build_copy "$folder")
@@ -229,7 +217,7 @@ unsigned_after_signed() {
 
 # A token that cannot sign for another reason than the PIN (here, its key
 # pair lacks the private object) stops the step with osslsigncode's reason.
-token_failure() {
+case_token_failure() {
   make_public_only_token "$pin"
   cat "$PKI/intermediate.pem" "$PKI/signer.pem" >"$PKI/chain.pem"
   expect_refusal "Cannot sign Quarvane.exe: osslsigncode failed:" QUARVANE_SIGN_CERT="$PKI/chain.pem" \
@@ -241,7 +229,7 @@ token_failure() {
 # A PIV-shaped token signs by id=, or by its private key's label, and a URI
 # that names no object fails at once, saying which; none of it with a
 # terminal to ask for a PIN on, and none of it asks.
-piv_token() {
+case_piv_token() {
   make_piv_token "$pin"
   cat "$PKI/intermediate.pem" "$PKI/signer.pem" >"$PKI/chain.pem"
   local uri token=(QUARVANE_SIGN_CERT="$PKI/chain.pem" QUARVANE_SIGN_PKCS11_MODULE="$TOKEN_MODULE"
@@ -270,7 +258,10 @@ sign_without_terminal() {
   sign_with "$@" </dev/null
 }
 
-chain_any_order() {
+# The chain goes into the signature, and the thumbprint published is the
+# signer's, whatever the chain file's order; of a key's certificates, the one
+# valid now signs.
+case_chain_any_order() {
   local order name
   for order in "intermediate signer" "root signer intermediate"; do
     for name in $order; do cat "$PKI/$name.pem"; done >"$PKI/chain.pem"
@@ -341,7 +332,9 @@ with_issuer() {
   echo "$PKI/$1-chain.pem"
 }
 
-refusals() {
+# What stops the signing, and what it says; a refused signing leaves no file
+# to ship and no thumbprint.
+case_refusals() {
   local cert=$PKI/chain.pem key=$PKI/signer.key token
   cat "$PKI/intermediate.pem" "$PKI/signer.pem" >"$cert"
   expect_refusal "$PKI/signer.pem does not hold the certificate of the signer's issuer (CN=Quarvane Test Intermediate)" \
@@ -403,4 +396,4 @@ refusals() {
     "a PIN in the URI and unreachable timestamp servers refused; unsigned build said so"
 }
 
-"$case_name"
+"case_$case_name"

@@ -6,7 +6,8 @@
 # Wine's service manager, and Quarvane.exe with the stand-in cryptsvc service.
 # Wine reports no dependent services, so no dependent is stopped here.
 # Usage: fleet_test.sh CASE QUARVANE_EXE DEPLOY_DIR POWERSHELL_DIR (in the
-# prefix wine.sh set up)
+# prefix wine.sh set up); the cases are the functions case_*, CMake registers
+# each.
 set -euo pipefail
 source "$(dirname "$0")/wine.sh"
 case_name=$1
@@ -59,7 +60,8 @@ expect_in_log() {
   for text in "$@"; do grep -qF -- "$text" "$(newest_log)" || fail "no \"$text\" in $(newest_log)"; done
 }
 
-runs_and_exit_codes() {
+# Each exit code of a run, and the log holding what cmd and net wrote.
+case_runs_and_exit_codes() {
   mkdir "$catroot/$stray"
   run_script repair
   expect_status 0
@@ -92,7 +94,7 @@ runs_and_exit_codes() {
 # net writes in the console's code page, which follows the system's locale:
 # each LANG's lines are in the log as net wrote them, decoded in its code
 # page, whatever PowerShell's own format culture (another locale's).
-code_page() {
+case_code_page() {
   local lang code_page culture expected
   for lang in ru_RU.UTF-8:866:en-US de_DE.UTF-8:850:ru-RU; do
     culture=${lang##*:}
@@ -116,7 +118,7 @@ code_page() {
 
 # A run holding the lock stops another; one that died holding it, while
 # another process kept the lock in being, does not.
-lock() {
+case_lock() {
   mkdir "$catroot/$stray"
   touch "$folder/hold" "$folder/keep"
   cat >"$folder/lock.ps1" <<'LOCK'
@@ -158,5 +160,5 @@ start_lock_process() {
 }
 
 prepare
-"$case_name"
+"case_$case_name"
 echo "PASS: $case_name"

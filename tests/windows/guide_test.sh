@@ -2,15 +2,8 @@
 # The administrator's guide's Command Prompt steps, taken from the guide
 # itself and run by Wine's cmd, so that they cannot drift from what they do.
 # Usage: guide_test.sh CASE GUIDE PLANTED_EXE (in the prefix wine.sh set up);
-# PLANTED_EXE writes its command line to a marker file when it runs.
-#   copy           4.1 copies into a new folder and goes there; over a folder
-#                  that exists it copies nothing and stays where it was
-#   clean_up       5.3 removes the copy, and the folder only when nothing else
-#                  is in it
-#   powershell     the Command Prompt form of each check hands PowerShell the
-#                  very line the PowerShell form gives
-#   way_back       7 gives a renamed folder its name again, with the service
-#                  stopped and started; rmdir leaves a folder that holds something
+# PLANTED_EXE writes its command line to a marker file when it runs. The
+# cases are the functions case_*, CMake registers each.
 set -euo pipefail
 source "$(dirname "$0")/wine.sh"
 
@@ -111,7 +104,9 @@ unpack_release() {
   echo "the release" >"$unpacked/Quarvane.exe"
 }
 
-copy() {
+# 4.1 copies into a new folder and goes there; over a folder that exists it
+# copies nothing and stays where it was.
+case_copy() {
   local copy_block
   copy_block=$(block_of "4.1 " "Command Prompt")
   unpack_release
@@ -129,7 +124,8 @@ copy() {
   echo "copied into a new folder; nothing copied into one that existed"
 }
 
-clean_up() {
+# 5.3 removes the copy, and the folder only when nothing else is in it.
+case_clean_up() {
   local copy_block clean_block
   copy_block=$(block_of "4.1 " "Command Prompt")
   clean_block=$(block_of "5.3 " "Command Prompt")
@@ -152,7 +148,7 @@ clean_up() {
 }
 
 # What cmd hands PowerShell, from a stand-in powershell.exe on PATH.
-powershell() {
+case_powershell() {
   local heading expected received
   mkdir -p "$work"
   cp "$planted_exe" "$work/powershell.exe"
@@ -172,7 +168,9 @@ and not:
   echo "cmd hands PowerShell the lines of its own form, for the hash and the signature"
 }
 
-way_back() {
+# 7 gives a renamed folder its name again, with the service stopped and
+# started; rmdir leaves a folder that holds something.
+case_way_back() {
   local guid='{1A2B3C4D-0000-4000-8000-00000000000A}' catroot=$drive_c/windows/system32/catroot
   rm -rf "$catroot"
   mkdir -p "$catroot/$guid.old"
@@ -194,4 +192,4 @@ way_back() {
   echo "renamed back with the service stopped and started; only an empty .old folder removed"
 }
 
-"$case_name"
+"case_$case_name"

@@ -2,7 +2,9 @@
 # Quarvane.exe end to end under Wine, against Wine's own command interpreter,
 # "net" and service manager, with a stand-in cryptsvc service.
 # Usage: run_quarvane_test.sh CASE QUARVANE_EXE PLANTED_EXE (in the prefix wine.sh
-# set up); PLANTED_EXE is a program that leaves a marker when it runs.
+# set up); PLANTED_EXE is a program that leaves a marker when it runs. The
+# cases are the functions case_*, CMake registers each; those marked "also
+# under WoW64" run in the 64-bit prefix too.
 set -euo pipefail
 source "$(dirname "$0")/wine.sh"
 
@@ -104,7 +106,7 @@ expect_service() {
   [ "$state" = "$1" ] || fail "service is $state, not $1"
 }
 
-strays_renamed_and_the_rest_left_alone() {
+case_strays_renamed_and_the_rest_left_alone() { # also under WoW64
   local hidden='{2C3D4E5F-2222-4222-8222-22222222222C}'
   local nested='{3D4E5F60-3333-4333-8333-33333333333D}'
   local file='{4E5F6071-4444-4444-8444-44444444444E}'
@@ -141,7 +143,7 @@ $(diff <(echo "$wow64_before") <(snapshot "$wow64_catroot"))"
   fi
 }
 
-existing_old_name_survives() {
+case_existing_old_name_survives() {
   (cd "$catroot" &&
     mkdir "$stray_upper" "$stray_lower" "$stray_lower.old" "$stray_other" &&
     echo earlier >"$stray_lower.old/kept.txt")
@@ -162,7 +164,7 @@ Quarvane successfully!"
 # A stray whose name holds a character the output cannot carry (a fullwidth
 # digit, which Windows takes as hexadecimal) and whose ".old" name is taken:
 # its failure line is whole, with "?" for that character.
-unprintable_name_in_a_failure_line() {
+case_unprintable_name_in_a_failure_line() {
   local stray='{１A2B3C4D-0000-4000-8000-00000000000A}'
   local shown='{?A2B3C4D-0000-4000-8000-00000000000A}'
   (cd "$catroot" && mkdir "$stray" "$stray.old")
@@ -177,7 +179,7 @@ Quarvane successfully!"
   expect_listing "$(printf '%s\n' "./$stray" "./$stray.old" | sort)"
 }
 
-service_already_stopped() {
+case_service_already_stopped() {
   mkdir "$catroot/$stray_upper"
   wine_run net-stop net stop cryptsvc || fail "cannot stop the stand-in service"
 
@@ -191,7 +193,7 @@ Quarvane failed!"
   expect_service STOPPED
 }
 
-service_fails_to_start() {
+case_service_fails_to_start() {
   mkdir "$catroot/$stray_upper"
   touch "$service_folder/fail-start"
 
@@ -207,7 +209,7 @@ Quarvane successfully!"
   expect_service STOPPED
 }
 
-no_stray_folder() {
+case_no_stray_folder() {
   (cd "$catroot" && mkdir "${reserved[0]}" Catalogs)
 
   run_quarvane
@@ -243,7 +245,7 @@ Quarvane successfully!"
 }
 
 # Started from a folder that also holds a net.bat, as a download folder can.
-planted_net_in_launch_folder() {
+case_planted_net_in_launch_folder() { # also under WoW64
   mkdir "$catroot/$stray_upper"
   plant_net_bat
   cp "$exe" "$planted_folder/Quarvane.exe"
@@ -257,7 +259,7 @@ planted_net_in_launch_folder() {
 
 # Started by a Windows parent whose environment names a planted interpreter
 # and sends cmd's search for "net" to a planted net.bat.
-planted_environment() {
+case_planted_environment() { # also under WoW64
   mkdir "$catroot/$stray_upper"
   plant_net_bat
   cp "$planted_exe" "$planted_folder/cmd.exe"
@@ -270,6 +272,6 @@ set PATH=$windows_planted_folder;%PATH%&& C:\\quarvane-test\\Quarvane.exe"
 }
 
 reset
-"$case_name"
+"case_$case_name"
 rm -f "$service_folder/fail-start"
 echo "PASS: $case_name"

@@ -1,0 +1,21 @@
+# The cases of a bash test script: its functions named case_NAME, each
+# registered as a test by the name written there alone. With TAG, only those
+# whose line ends "# TAG"; with WITHOUT, only those whose line does not.
+#   quarvane_script_cases(SCRIPT OUT_VAR [TAG text] [WITHOUT text])
+function(quarvane_script_cases script out)
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "TAG;WITHOUT" "")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${script})
+  file(STRINGS ${script} lines REGEX "^case_[a-z0-9_]+\\(\\) {")
+  set(cases "")
+  foreach(line ${lines})
+    if((arg_TAG AND NOT line MATCHES "# ${arg_TAG}$") OR (arg_WITHOUT AND line MATCHES "# ${arg_WITHOUT}$"))
+      continue()
+    endif()
+    string(REGEX REPLACE "^case_([a-z0-9_]+).*" "\\1" name "${line}")
+    list(APPEND cases ${name})
+  endforeach()
+  if(NOT cases)
+    message(FATAL_ERROR "${script} has no case_ function${arg_TAG}${arg_WITHOUT}")
+  endif()
+  set(${out} ${cases} PARENT_SCOPE)
+endfunction()
