@@ -193,26 +193,38 @@ case_interrupted() { # whole build
   echo "killed while signing: nothing to package; built again: packaged signed and stamped"
 }
 
-# A build without the settings after a signed one, with nothing else
-# changed, ships the unsigned program and no thumbprint beside its package;
-# the settings given again, it is signed again.
-case_unsigned_after_signed() { # whole build
-  local folder=$work/again exe thumbprint
+# Each build ships what its inputs and settings say, with nothing else
+# changed: without the settings after a signed build, the unsigned program
+# and no thumbprint beside its package; with them again, signed again; with
+# another certificate in the same file, signed by it; with a script changed,
+# that script.
+case_follows_settings_and_scripts() { # whole build
+  local folder=$work/again exe thumbprint build=$work/again/build/windows-i686
+  local signing=(QUARVANE_SIGN_CERT="$PKI/chain.pem" QUARVANE_SIGN_KEY="$PKI/signer.key")
   cat "$PKI/intermediate.pem" "$PKI/signer.pem" >"$PKI/chain.pem"
-  exe=$(QUARVANE_SIGN_CERT=$PKI/chain.pem QUARVANE_SIGN_KEY=$PKI/signer.key build_copy "$folder")
-  thumbprint=$(echo "$folder"/build/windows-i686/Quarvane-*-win32.thumbprint.txt)
+  exe=$(build_copy "$folder" env "${signing[@]}")
+  thumbprint=$(echo "$build"/Quarvane-*-win32.thumbprint.txt)
   [ -f "$thumbprint" ] || fail "the signed build published no thumbprint"
   verifies "$exe" || fail "the first build is not signed: $(cat "$work/verify.log")"
-  cmake --build "$folder/build/windows-i686" >"$work/build.log" 2>&1 ||
-    fail "the unsigned build failed: $(cat "$work/build.log")"
+  rebuild
   [ ! -e "$thumbprint" ] || fail "the thumbprint of the signed build outlived an unsigned build"
-  cmp -s "$exe" "$folder/build/windows-i686/bin/Quarvane.exe" ||
-    fail "the unsigned build ships the earlier signed file"
-  QUARVANE_SIGN_CERT=$PKI/chain.pem QUARVANE_SIGN_KEY=$PKI/signer.key \
-    cmake --build "$folder/build/windows-i686" >"$work/build.log" 2>&1 ||
-    fail "signing again failed: $(cat "$work/build.log")"
+  cmp -s "$exe" "$build/bin/Quarvane.exe" || fail "the unsigned build ships the earlier signed file"
+  rebuild "${signing[@]}"
   { [ -f "$thumbprint" ] && verifies "$exe"; } || fail "the settings given again did not sign again"
-  echo "signed, unsigned, signed again: each build ships what its settings say, thumbprint with it"
+  cat "$PKI/intermediate.pem" "$PKI/accented.pem" >"$PKI/chain.pem"
+  rebuild "${signing[@]}"
+  [ "$(head -1 "$thumbprint")" = "$(thumbprint_of "$PKI/accented.pem")" ] ||
+    fail "a new certificate in the same file did not sign again"
+  echo '# changed' >>"$folder/deploy/Find-QuarvaneStray.ps1"
+  rebuild
+  grep -q '^# changed' "$build/release/shipped/Find-QuarvaneStray.ps1" ||
+    fail "a changed script is not the one shipped"
+  echo "signed, unsigned, signed again, by a new certificate, a script changed: each build ships what it says"
+}
+
+rebuild() {
+  env "$@" cmake --build "$folder/build/windows-i686" >"$work/build.log" 2>&1 ||
+    fail "the build with ${*:-no settings} failed: $(cat "$work/build.log")"
 }
 
 # A token that cannot sign for another reason than the PIN (here, its key
