@@ -216,7 +216,7 @@ case_follows_settings_and_scripts() { # whole build
   [ "$(head -1 "$thumbprint")" = "$(thumbprint_of "$PKI/accented.pem")" ] ||
     fail "a new certificate in the same file did not sign again"
   echo '# changed' >>"$folder/deploy/Find-QuarvaneStray.ps1"
-  rebuild
+  rebuild "${signing[@]}"
   grep -q '^# changed' "$build/release/shipped/Find-QuarvaneStray.ps1" ||
     fail "a changed script is not the one shipped"
   echo "signed, unsigned, signed again, by a new certificate, a script changed: each build ships what it says"
