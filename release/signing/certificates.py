@@ -10,8 +10,9 @@ what a signature made with it says.
 
 A refusal exits 3 with its reason on stderr, for the signing step to print;
 signature-key exits 1 when no certificate made the signature. Certificates
-are PEM, signatures DER (PKCS #7).
+are PEM, signatures PKCS #7 in PEM.
 """
+import base64
 import datetime
 import re
 import sys
@@ -173,8 +174,18 @@ def command_signer(certificates_path, key_text, public_key_path, chain_out, sign
     open(signer_out, "wb").write(pem([signer]))
 
 
+# A signature as osslsigncode extract-signature -pem writes it (without -pem,
+# osslsigncode 2.5 writes the certificate table's entry, not the PKCS #7).
+def read_signature(path):
+    text = open(path, "rb").read()
+    found = re.search(rb"-----BEGIN PKCS7-----(.*?)-----END PKCS7-----", text, re.S)
+    if not found:
+        raise ValueError("no PKCS #7 signature")
+    return base64.b64decode(found.group(1))
+
+
 def command_signature_key(certificates_path, signature_path, public_key_out):
-    issuer, serial = signer_identity(open(signature_path, "rb").read())
+    issuer, serial = signer_identity(read_signature(signature_path))
     for certificate in load_certificates(certificates_path):
         if certificate.serial_number == serial and issuer_der(certificate) == issuer:
             open(public_key_out, "wb").write(certificate.public_key().public_bytes(
@@ -185,8 +196,8 @@ def command_signature_key(certificates_path, signature_path, public_key_out):
 
 def command_check_signed(signer_path, signature_path, stamped_by):
     signer = load_certificates(signer_path)[0]
-    signature = open(signature_path, "rb").read()
     try:
+        signature = read_signature(signature_path)
         identity = signer_identity(signature)
     except ValueError:
         raise Refusal("the signature of the signed file cannot be read")

@@ -61,10 +61,10 @@ timestamp() {
 # The signed FILE as it must be before it ships: signed by the chosen
 # certificate, and stamped where a server answered.
 check_signed() {
-  rm -f "$work/signature.der"
-  osslsigncode extract-signature -in "$1" -out "$work/signature.der" >/dev/null ||
+  rm -f "$work/signature.pem"
+  osslsigncode extract-signature -pem -in "$1" -out "$work/signature.pem" >/dev/null ||
     refuse "the signature of the signed file cannot be read"
-  certificates check-signed "$work/signer.pem" "$work/signature.der" "$stamped_by"
+  certificates check-signed "$work/signer.pem" "$work/signature.pem" "$stamped_by"
 }
 
 # Signs each script in the work folder, stamped by the server that stamped

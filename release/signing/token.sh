@@ -33,8 +33,8 @@ refuse_missing_key() {
 signed_public_part() {
   cp "$cert" "$work/chain.pem"
   run_signer "$executable" "$work/probe.exe" || return 1
-  osslsigncode extract-signature -in "$work/probe.exe" -out "$work/probe.der" >/dev/null || return 1
-  python3 "$here/certificates.py" signature-key "$cert" "$work/probe.der" "$work/probe-key.pem" || return 1
+  osslsigncode extract-signature -pem -in "$work/probe.exe" -out "$work/probe.pem" >/dev/null || return 1
+  python3 "$here/certificates.py" signature-key "$cert" "$work/probe.pem" "$work/probe-key.pem" || return 1
   cat "$work/probe-key.pem"
 }
 

@@ -332,7 +332,7 @@ expect_refusal() {
 
 expect_read_back_refused() {
   local said
-  if said=$(python3 "$source_dir/release/signing/certificates.py" check-signed "$2" "$work/other.der" "$3" 2>&1); then
+  if said=$(python3 "$source_dir/release/signing/certificates.py" check-signed "$2" "$work/other.pem" "$3" 2>&1); then
     fail "the read-back took a signature it must refuse: $1"
   fi
   [[ $said == *"$1"* ]] || fail "the read-back does not say: $1 (it says: $said)"
@@ -393,7 +393,7 @@ case_refusals() {
   # one chosen, or without the timestamp a server gave, is refused.
   osslsigncode sign -key "$key" -certs "$(with_issuer accented)" -h sha256 -in "$built_exe" \
     -out "$work/other.exe" >/dev/null
-  osslsigncode extract-signature -in "$work/other.exe" -out "$work/other.der" >/dev/null
+  osslsigncode extract-signature -pem -in "$work/other.exe" -out "$work/other.pem" >/dev/null
   expect_read_back_refused "the signature names another signer than the certificate chosen" \
     "$PKI/signer.pem" ""
   expect_read_back_refused "the signed file carries no timestamp, though http://ts.example answered" \
