@@ -227,17 +227,6 @@ rebuild() {
     fail "the build with ${*:-no settings} failed: $(cat "$work/build.log")"
 }
 
-# A token that cannot sign for another reason than the PIN (here, its key
-# pair lacks the private object) stops the step with osslsigncode's reason.
-case_token_failure() {
-  make_public_only_token "$pin"
-  cat "$PKI/intermediate.pem" "$PKI/signer.pem" >"$PKI/chain.pem"
-  expect_refusal "Cannot sign Quarvane.exe: osslsigncode failed:" QUARVANE_SIGN_CERT="$PKI/chain.pem" \
-    QUARVANE_SIGN_PKCS11_MODULE="$TOKEN_MODULE" QUARVANE_SIGN_PIN="$pin" QUARVANE_SIGN_KEY="pkcs11:token=public;id=%01"
-  ! grep -F "$pin" "$work/sign.log" || fail "the PIN was printed"
-  echo "a token without the private key: osslsigncode's reason shown"
-}
-
 # A PIV-shaped token signs by id=, or by its private key's label, and a URI
 # that names no object fails at once, saying which; none of it with a
 # terminal to ask for a PIN on, and none of it asks.
@@ -388,6 +377,12 @@ case_refusals() {
     "pkcs11:token=quarvane;object=signer?pin-source=$work/pin.txt"; do
     expect_refusal "QUARVANE_SIGN_KEY holds a PIN" "${token[@]}" QUARVANE_SIGN_PIN="$pin" QUARVANE_SIGN_KEY="$uri"
   done
+  # A token that cannot sign for another reason than the PIN (its key pair
+  # lacks the private object) stops the step with osslsigncode's reason.
+  add_public_only_token "$pin"
+  expect_refusal "Cannot sign Quarvane.exe: osslsigncode failed:" "${token[@]}" QUARVANE_SIGN_PIN="$pin" \
+    QUARVANE_SIGN_KEY="pkcs11:token=public;id=%01"
+  ! grep -F "$pin" "$work/sign.log" || fail "the PIN was printed"
 
   # The read-back of a signed file: one signed by another certificate than the
   # one chosen, or without the timestamp a server gave, is refused.
@@ -404,7 +399,7 @@ case_refusals() {
     fail "an unsigned build does not say so"
   cmp -s "$signed" "$built_exe" || fail "an unsigned build changed the file"
   echo "half-given, unreadable, mismatched, expired, future, TLS, Lifetime Signing and" \
-    "non-Digital-Signature certificates, a wrong PIN," \
+    "non-Digital-Signature certificates, a wrong PIN, a token that cannot sign," \
     "a PIN in the URI and unreachable timestamp servers refused; unsigned build said so"
 }
 

@@ -169,10 +169,10 @@ make_piv_token() {
   rm "$PKI/signer.der"
 }
 
-# A token labelled public holding only signer.key's public object, id 01.
-make_public_only_token() {
+# Beside make_test_token's: a token labelled public holding only signer.key's
+# public object, id 01.
+add_public_only_token() {
   local pin=$1
-  make_test_token "$pin"
   softhsm2-util --init-token --free --label public --so-pin 0000 --pin "$pin" >/dev/null
   openssl pkey -in "$PKI/signer.key" -pubout -outform DER -out "$PKI/signer-public.der"
   pkcs11-tool --module "$TOKEN_MODULE" --token-label public --login --pin "$pin" --id 01 \
