@@ -20,6 +20,9 @@ for name in shipped:
     assert listed["./" + name]["SHA1"] == hashlib.sha1(data).hexdigest(), name
 versions = {p["name"]: p["versionInfo"] for p in sbom["packages"]}
 assert versions["MinGW-w64 runtime"] == runtime and versions["winpthreads"] == pthreads, versions
-linked = {r["relatedSpdxElement"] for r in sbom["relationships"] if r["relationshipType"] == "STATIC_LINK"}
-assert len(linked) == 4, linked
+related = {(r["spdxElementId"], r["relationshipType"], r["relatedSpdxElement"]) for r in sbom["relationships"]}
+assert ("SPDXRef-DOCUMENT", "DESCRIBES", "SPDXRef-Package-Quarvane") in related, related
+for file in sbom["files"]:
+    assert ("SPDXRef-Package-Quarvane", "CONTAINS", file["SPDXID"]) in related, file["fileName"]
+assert len([r for r in related if r[1] == "STATIC_LINK"]) == 4, related
 print("the SBOM lists every file shipped, and the runtime at", runtime)
