@@ -1,15 +1,16 @@
 """Checks a package's SBOM against the files beside it.
 
-    check_sbom.py FOLDER RUNTIME_VERSION WINPTHREADS_VERSION
+    check_sbom.py FOLDER RUNTIME_VERSION WINPTHREADS_VERSION CREATED
 """
 import hashlib
 import json
 import os
 import sys
 
-folder, runtime, pthreads = sys.argv[1:]
+folder, runtime, pthreads, created = sys.argv[1:]
 sbom = json.load(open(os.path.join(folder, "Quarvane.spdx.json")))
 assert sbom["spdxVersion"] == "SPDX-2.3" and sbom["dataLicense"] == "CC0-1.0", sbom["spdxVersion"]
+assert sbom["creationInfo"]["created"] == created, sbom["creationInfo"]
 listed = {f["fileName"]: {c["algorithm"]: c["checksumValue"] for c in f["checksums"]}
           for f in sbom["files"]}
 shipped = sorted(n for n in os.listdir(folder) if n not in ("Quarvane.spdx.json", "SHA256SUMS"))

@@ -61,7 +61,8 @@ expect_plain_windows_text() {
 case_package() {
   local version zip found
   version=$(sed -n 's/^project(Quarvane VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
-  (cd "$source_dir" && cpack --preset windows-i686 >"$work/cpack.log" 2>&1) ||
+  # Dated as the release manager asks, 2023-11-14 22:13:20 UTC.
+  (cd "$source_dir" && SOURCE_DATE_EPOCH=1700000000 cpack --preset windows-i686 >"$work/cpack.log" 2>&1) ||
     fail "cpack failed: $(cat "$work/cpack.log")"
   zip=$(dirname "$(dirname "$built_exe")")/Quarvane-$version-win32.zip
   [ -f "$zip" ] || fail "no $zip"
@@ -96,7 +97,8 @@ expect_sbom() {
   local runtime pthreads
   runtime=$(version_of_package_with crt2.o)
   pthreads=$(version_of_package_with libwinpthread.a)
-  python3 "$(dirname "$0")/check_sbom.py" "$1" "$runtime" "$pthreads" || fail "the SBOM is not what ships"
+  python3 "$(dirname "$0")/check_sbom.py" "$1" "$runtime" "$pthreads" 2023-11-14T22:13:20Z ||
+    fail "the SBOM is not what ships"
 }
 
 version_of_package_with() {

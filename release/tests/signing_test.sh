@@ -206,6 +206,9 @@ case_follows_settings_and_scripts() { # whole build
   thumbprint=$(echo "$build"/Quarvane-*-win32.thumbprint.txt)
   [ -f "$thumbprint" ] || fail "the signed build published no thumbprint"
   verifies "$exe" || fail "the first build is not signed: $(cat "$work/verify.log")"
+  touch "$work/before-rebuild"
+  rebuild "${signing[@]}"
+  [ ! "$exe" -nt "$work/before-rebuild" ] || fail "a build with nothing changed signed again"
   rebuild
   [ ! -e "$thumbprint" ] || fail "the thumbprint of the signed build outlived an unsigned build"
   cmp -s "$exe" "$build/bin/Quarvane.exe" || fail "the unsigned build ships the earlier signed file"
