@@ -1,0 +1,20 @@
+# Every case_ function of every test script is one that CMake registers as a
+# test: a case written but never run would pass unseen.
+#   cmake -DSOURCE_DIR=... -P script_cases_test.cmake
+include(${SOURCE_DIR}/cmake/ScriptCases.cmake)
+file(GLOB_RECURSE scripts ${SOURCE_DIR}/tests/*.sh ${SOURCE_DIR}/release/tests/*.sh)
+set(checked 0)
+foreach(script ${scripts})
+  file(STRINGS ${script} written REGEX "^case_[a-z0-9_]+\\(\\) {")
+  if(NOT written)
+    continue()
+  endif()
+  quarvane_script_cases(${script} registered)
+  list(LENGTH written expected)
+  list(LENGTH registered found)
+  if(NOT found EQUAL expected)
+    message(FATAL_ERROR "${script}: ${expected} case_ functions, ${found} registered: ${registered}")
+  endif()
+  math(EXPR checked "${checked} + 1")
+endforeach()
+message("PASS: every case of ${checked} test scripts is registered")
